@@ -66,7 +66,9 @@ std::string TStream::ReadBytes(size_t n) {
   return s;
 }
 
-std::string TStream::ReadString16() { return ReadBytes(ReadU16()); }
+std::string TStream::ReadString16() {
+  return ReadBytes(ReadU16());
+}
 
 void TStream::WriteU16(uint16_t v) {
   uint8_t b[2];
@@ -171,7 +173,9 @@ size_t TByteViewStream::Read(void* buffer, size_t n) {
   return take;
 }
 
-size_t TByteViewStream::Write(const void*, size_t) { return 0; }
+size_t TByteViewStream::Write(const void*, size_t) {
+  return 0;
+}
 
 int64_t TByteViewStream::Seek(int64_t offset, TSeekOrigin origin) {
   int64_t base = origin == TSeekOrigin::Begin     ? 0
@@ -181,7 +185,9 @@ int64_t TByteViewStream::Seek(int64_t offset, TSeekOrigin origin) {
   return position_;
 }
 
-void TByteViewStream::SetSize(int64_t) { throw EWriteError("Stream write error"); }
+void TByteViewStream::SetSize(int64_t) {
+  throw EWriteError("Stream write error");
+}
 
 // --- TFileStream -----------------------------------------------------------------------------
 
@@ -210,7 +216,7 @@ size_t TFileStream::Write(const void* buffer, size_t n) {
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   if (!file_) return 0;
-  int whence = origin == TSeekOrigin::Begin ? SEEK_SET
+  int whence = origin == TSeekOrigin::Begin     ? SEEK_SET
                : origin == TSeekOrigin::Current ? SEEK_CUR
                                                 : SEEK_END;
   if (!(origin == TSeekOrigin::Current && offset == 0)) fseeko(file_, offset, whence);

@@ -22,8 +22,12 @@ std::string LocalizeSeparator(std::string s) {
 
 }  // namespace
 
-char DecimalSeparator() { return gDecimalSeparator; }
-void SetDecimalSeparator(char separator) { gDecimalSeparator = separator; }
+char DecimalSeparator() {
+  return gDecimalSeparator;
+}
+void SetDecimalSeparator(char separator) {
+  gDecimalSeparator = separator;
+}
 
 std::string FormatFixed(double value, int precision, int digits) {
   if (std::isnan(value)) return "NAN";

@@ -1,0 +1,257 @@
+// TController: the model of one logger. It holds the logger's identity, its analog inputs, the
+// nine fixed sensor slots and the custom sensors, the configuration block, the logging control
+// block and a configuration identity, and reads and writes all of that as a configuration
+// stream (the content of ".QVLcf" files, the head of every log file, the live channel's
+// configuration message and, behind a length word, the image burned into the logger).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/device/config_block.h"
+#include "core/device/ecu_types.h"
+#include "core/logdata/matrix.h"
+#include "core/logdata/sensor.h"
+#include "core/util/byte_stream.h"
+#include "core/util/date_time.h"
+
+namespace qvl {
+
+class TController;
+
+// Change flags passed to listeners.
+enum : uint8_t {
+  kChangeConnection = 1,
+  kChangeValues = 2,
+  kChangeConfiguration = 4,
+};
+
+class IControllerListener {
+ public:
+  virtual ~IControllerListener() = default;
+  virtual void ControllerChanged(TController* controller, uint8_t flags) = 0;
+};
+
+// One of the eight logging groups the logger samples its channels in.
+struct TLoggingGroup {
+  uint16_t periodMs = 0;
+  uint16_t reserved = 0;
+  uint8_t channelCount = 0;
+  uint8_t widthCode = 0;
+};
+
+constexpr int kMaxLoggingGroups = 8;
+constexpr int kChannelMapSize = 32;
+constexpr uint8_t kGroupNotLogged = 8;
+constexpr size_t kMaxConfigImageSize = 2980;
+constexpr int kFixedSlotCount = 9;
+
+// Fixed sensor slots.
+enum : int {
+  kSlotXAccel = 0,
+  kSlotYAccel = 1,
+  kSlotZAccel = 2,
+  kSlotFrontTravel = 3,
+  kSlotRearTravel = 4,
+  kSlotBattery = 5,
+  kSlotAmbientTemp = 7,
+  kSlotCustom = 8,  // slot kind of custom sensors in the stream
+};
+
+using TConfigIdentity = std::array<uint8_t, 16>;
+
+// A new random configuration identity (RFC 4122 version 4).
+TConfigIdentity CreateConfigIdentity();
+
+class TController : public ISensorOwner {
+ public:
+  TController();
+  ~TController() override;
+  TController(const TController&) = delete;
+  TController& operator=(const TController&) = delete;
+
+  // --- configuration stream and files ---
+  void ReadFromStream(TStream& stream);
+  void WriteToStream(TStream& stream);
+  void LoadFromFile(const std::string& fileName);
+  void SaveToFile(const std::string& fileName);
+  // The image burned into the logger: u16 length of the rest, the stream, a pad byte to an
+  // even total size.
+  std::vector<uint8_t> BuildConfigImage();
+
+  // --- configuration ---
+  const TConfigBlock& ConfigBlock() const { return configBlock_; }
+  void SetConfigBlock(const TConfigBlock& block);
+  const TLogControlBlock& LogControl() const { return logControl_; }
+  void SetLogControl(const TLogControlBlock& block);
+  const TSensors& CustomSensors() const { return customSensors_; }
+  void SetCustomSensors(TSensors sensors);
+  TSensor* FixedSensor(int slot) const;
+  // Replaces the sensor in a fixed slot (the controller owns it).
+  void SetFixedSensor(int slot, TSensorPtr sensor);
+
+  bool Modified() const { return modified_; }
+  void SetModified(bool modified) { modified_ = modified; }
+
+  uint32_t ControllerType() const { return controllerType_; }
+  void SetControllerType(uint32_t type);
+  float TypeReference() const { return typeReference_; }
+
+  bool HasConfigIdentity() const { return identitySet_; }
+  const TConfigIdentity& ConfigIdentity() const { return identity_; }
+  TDateTime ConfigTimestamp() const { return configTimestamp_; }
+  void SetConfigTimestamp(TDateTime t) { configTimestamp_ = t; }
+
+  bool ConfigInSync() const { return configInSync_; }
+  void SetConfigInSync(bool inSync) { configInSync_ = inSync; }
+  bool Loading() const { return loading_; }
+
+  // --- update bracket and listeners ---
+  void BeginUpdate();
+  void EndUpdate();
+  int UpdateDepth() const { return updateDepth_; }
+  // Raises change flags; listeners are told at once unless an update bracket is open.
+  void Changed(uint8_t flags);
+  void AddListener(IControllerListener* listener);
+  void RemoveListener(IControllerListener* listener);
+
+  // --- logging groups ---
+  // Fills the eight groups and the channel map; "Too many logging groups" on a ninth group.
+  void BuildLoggingGroups();
+  const std::array<TLoggingGroup, kMaxLoggingGroups>& LoggingGroups() const { return groups_; }
+  const std::array<uint8_t, kChannelMapSize>& ChannelMap() const { return channelMap_; }
+  int LoggingGroupCount() const { return groupCount_; }
+  // The 48 bytes of the eight groups as the logger takes them.
+  std::vector<uint8_t> LoggingGroupBytes() const;
+
+  // --- analog and digital inputs ---
+  int AnalogInputCount() const override { return int(anInputs_.size()); }
+  int RawValue(int input) const override;
+  void SetRawValue(int input, int16_t raw);
+  TEcuAnInput AnalogInput(int input) const;
+  const TEcuAnInputs& AnalogInputs() const { return anInputs_; }
+  const TDigitalInputDatas& DigitalInputs() const { return digitalInputs_; }
+  const TOutputDatas& Outputs() const { return outputs_; }
+  const std::vector<float>& ReferenceValues() const { return referenceValues_; }
+  void SensorChanged() override;
+
+  // --- parameter values ---
+  float GetValue(int code);
+  float GetValueIn(int code, int unit);
+  std::string GetValueText(int code, int unit);
+  TSensor* GetSensorFor(int code);
+  // Battery capacity in percent (0 to 100, extrapolated outside) for a battery voltage.
+  float BatteryPercent(float volts);
+  void ResetDerived();
+  int SelectedCustomSensor() const { return selectedCustom_; }
+  void SetSelectedCustomSensor(int index) { selectedCustom_ = index; }
+
+  // Wheel speed from one reading of the pulse counters and timers (counters wrap at 256,
+  // timers are 16-bit ticks of 100 µs).
+  void UpdateWheelSpeeds(uint8_t frontCounter, uint8_t rearCounter, uint16_t frontPulseTime,
+                         uint16_t rearPulseTime, uint16_t currentTimer);
+  void SetSpeedValid(bool valid) { speedValid_ = valid; }
+  float FrontSpeed() const { return speed_[0]; }
+  float RearSpeed() const { return speed_[1]; }
+
+  // Accelerometer calibration: offset O and gain G.
+  const TVector& AccelOffset() const { return accelOffset_; }
+  const TMatrix& AccelGain() const { return accelGain_; }
+  // Recomputes the calibration from the configuration block; false (old result kept) when the
+  // readings give a singular system.
+  bool ComputeAccelCalibration();
+
+  // --- logger state (filled by the connect sequence and the polls) ---
+  int32_t Version() const { return version_; }
+  void SetVersion(int32_t version) { version_ = version; }
+  const std::string& IdentificationString() const { return identification_; }
+  void SetIdentificationString(const std::string& s) { identification_ = s; }
+  bool Connected() const { return connected_; }
+  void SetConnected(bool connected) { connected_ = connected; }
+  bool Active() const { return active_; }
+  uint8_t LoggingState() const { return uint8_t(realtime_[10] & 0x0F); }
+  const std::array<uint8_t, 40>& RealtimeBlock() const { return realtime_; }
+  void SetRealtimeBlock(const std::array<uint8_t, 40>& block) { realtime_ = block; }
+  int32_t LinkErrors() const { return linkErrors_; }
+
+  // Flash facts.
+  uint32_t SessionStartAddress() const { return sessionStartAddress_; }
+  uint32_t FlashSize() const { return flashSize_; }
+  uint32_t EraseSectorSize() const { return eraseSectorSize_; }
+  int32_t MarkerPosition() const { return markerPosition_; }
+  int32_t SessionSector() const { return sessionSector_; }
+  uint32_t SessionTime() const { return sessionTime_; }
+
+  // Writes the configuration into the connected logger.
+  void Burn();
+
+ protected:
+  void NotifyListeners(uint8_t flags);
+  void ReadRecords(TStream& stream);
+  void BuildTypeTables();
+  void CalibrateTravelSensors();
+
+  // 1. .. 6.
+  uint32_t controllerType_ = 2;
+  int32_t version_ = 0;
+  std::string identification_;
+  bool modified_ = false;
+  TMemoryStream configImage_;
+  float typeReference_ = 0;
+  // 7. .. 9.
+  TConfigBlock configBlock_;
+  TLogControlBlock logControl_;
+  std::array<TSensorPtr, kFixedSlotCount> fixedSensors_;
+  // 10. .. 16.
+  TSensorPtr batteryCapacity_;
+  std::vector<IControllerListener*> listeners_;
+  int notifyDepth_ = 0;
+  bool active_ = false;
+  bool loading_ = false;
+  TOutputDatas outputs_;
+  TDigitalInputDatas digitalInputs_;
+  TSensors customSensors_;
+  int32_t selectedCustom_ = 0;
+  // 17.
+  TVector accelOffset_;
+  TMatrix accelGain_;
+  // 18. .. 24.
+  bool connected_ = false;
+  std::array<uint8_t, 40> realtime_{};
+  TEcuAnInputs anInputs_;
+  std::vector<float> referenceValues_;
+  uint8_t pendingFlags_ = 0;
+  int32_t updateDepth_ = 0;
+  int32_t linkErrors_ = 0;
+  // 26. .. 29.
+  TConfigIdentity identity_{};
+  bool identitySet_ = false;
+  bool configInSync_ = false;
+  // The identity recorded for the connected logger; the connect sequence clears it.
+  TConfigIdentity connectedIdentity_{};
+  bool connectedIdentitySet_ = false;
+  TDateTime configTimestamp_ = 0;
+  uint32_t sessionStartAddress_ = 0;
+  uint32_t flashSize_ = 0;
+  uint32_t eraseSectorSize_ = 4096;
+  int32_t markerPosition_ = -1;
+  int32_t sessionSector_ = -2;
+  uint32_t sessionTime_ = 0;
+
+  // Logging groups.
+  std::array<TLoggingGroup, kMaxLoggingGroups> groups_{};
+  std::array<uint8_t, kChannelMapSize> channelMap_{};
+  int groupCount_ = 0;
+
+  // Derived values.
+  bool speedValid_ = false;
+  uint8_t lastCounter_[2] = {0, 0};
+  uint16_t lastPulseTime_[2] = {0, 0};
+  float speed_[2] = {0, 0};
+  int32_t previousRaw_[2] = {-1, -1};
+};
+
+}  // namespace qvl

@@ -1,0 +1,99 @@
+#include "viewer/stripchart/min_max_pyramid.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace qvl {
+namespace {
+
+constexpr TMinMax kEmpty = {std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity()};
+
+// Folds sample v into r; a NaN fails both comparisons and is left out.
+inline void Add(TMinMax& r, float v) {
+  if (v < r.Min) r.Min = v;
+  if (v > r.Max) r.Max = v;
+}
+
+inline void Add(TMinMax& r, const TMinMax& e) {
+  if (e.Min < r.Min) r.Min = e.Min;
+  if (e.Max > r.Max) r.Max = e.Max;
+}
+
+}  // namespace
+
+void TMinMaxPyramid::Clear() {
+  m_Samples = nullptr;
+  m_Count = 0;
+  m_Levels.clear();
+}
+
+void TMinMaxPyramid::Build(const float* samples, std::size_t count) {
+  Clear();
+  m_Samples = samples;
+  m_Count = samples ? count : 0;
+  if (m_Count <= kFactor) return;
+  // Level 1 straight from the samples.
+  std::vector<TMinMax> level((m_Count + kFactor - 1) / kFactor);
+  for (std::size_t b = 0; b < level.size(); ++b) {
+    TMinMax r = kEmpty;
+    std::size_t end = std::min(m_Count, (b + 1) * kFactor);
+    for (std::size_t i = b * kFactor; i < end; ++i) Add(r, samples[i]);
+    level[b] = r;
+  }
+  m_Levels.push_back(std::move(level));
+  // Coarser levels from the one below, until one entry covers everything.
+  while (m_Levels.back().size() > kFactor) {
+    const std::vector<TMinMax>& below = m_Levels.back();
+    std::vector<TMinMax> next((below.size() + kFactor - 1) / kFactor);
+    for (std::size_t b = 0; b < next.size(); ++b) {
+      TMinMax r = kEmpty;
+      std::size_t end = std::min(below.size(), (b + 1) * kFactor);
+      for (std::size_t i = b * kFactor; i < end; ++i) Add(r, below[i]);
+      next[b] = r;
+    }
+    m_Levels.push_back(std::move(next));
+  }
+}
+
+TMinMax TMinMaxPyramid::Range(std::size_t first, std::size_t last) const {
+  TMinMax r = kEmpty;
+  last = std::min(last, m_Count);
+  if (first >= last) return r;
+  // Climb while the stretch is long: at each level take the partial blocks at both ends from
+  // the level below and continue with the whole blocks one level up.
+  std::size_t lo = first, hi = last;  // in units of the current level
+  // Level 0: single samples.
+  {
+    std::size_t loUp = (lo + kFactor - 1) / kFactor, hiUp = hi / kFactor;
+    if (m_Levels.empty() || loUp >= hiUp) {
+      for (std::size_t i = lo; i < hi; ++i) Add(r, m_Samples[i]);
+      return r;
+    }
+    for (std::size_t i = lo; i < loUp * kFactor; ++i) Add(r, m_Samples[i]);
+    for (std::size_t i = hiUp * kFactor; i < hi; ++i) Add(r, m_Samples[i]);
+    lo = loUp;
+    hi = hiUp;
+  }
+  for (std::size_t k = 0; k < m_Levels.size(); ++k) {
+    const std::vector<TMinMax>& level = m_Levels[k];
+    std::size_t loUp = (lo + kFactor - 1) / kFactor, hiUp = hi / kFactor;
+    if (k + 1 == m_Levels.size() || loUp >= hiUp) {
+      for (std::size_t i = lo; i < hi; ++i) Add(r, level[i]);
+      return r;
+    }
+    for (std::size_t i = lo; i < loUp * kFactor; ++i) Add(r, level[i]);
+    for (std::size_t i = hiUp * kFactor; i < hi; ++i) Add(r, level[i]);
+    lo = loUp;
+    hi = hiUp;
+  }
+  return r;
+}
+
+std::size_t TMinMaxPyramid::MemoryBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& level : m_Levels) bytes += level.capacity() * sizeof(TMinMax);
+  return bytes;
+}
+
+}  // namespace qvl
