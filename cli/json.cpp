@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace qvl::cli {
 namespace {
@@ -44,10 +46,13 @@ void Number(std::string& out, double v, int digits) {
     out += "null";  // JSON has no NaN or infinity
     return;
   }
-  char buf[40];
-  // The shortest of the candidate precisions that reads back to the same value.
+  // The shortest digits that read back to the same value (as a float for single-precision
+  // values); whole numbers and everyday magnitudes without an exponent.
+  int exponent = v == 0 ? 0 : int(std::floor(std::log10(std::fabs(v))));
+  char buf[48];
   for (int p = 1; p <= digits; ++p) {
-    std::snprintf(buf, sizeof buf, "%.*g", p, v);
+    int precision = exponent >= 0 && exponent < 15 ? std::max(p, exponent + 1) : p;
+    std::snprintf(buf, sizeof buf, "%.*g", precision, v);
     double back = std::strtod(buf, nullptr);
     if (digits <= 9 ? float(back) == float(v) : back == v) break;
   }

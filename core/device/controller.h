@@ -6,12 +6,16 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/device/comm_channel.h"
 #include "core/device/config_block.h"
+#include "core/device/device_time.h"
 #include "core/device/ecu_types.h"
 #include "core/logdata/matrix.h"
 #include "core/logdata/sensor.h"
@@ -21,6 +25,8 @@
 namespace qvl {
 
 class TController;
+class TEcuCommThread;
+class ISynchronizer;
 
 // Change flags passed to listeners.
 enum : uint8_t {
@@ -48,6 +54,9 @@ constexpr int kChannelMapSize = 32;
 constexpr uint8_t kGroupNotLogged = 8;
 constexpr size_t kMaxConfigImageSize = 2980;
 constexpr int kFixedSlotCount = 9;
+constexpr int kRealtimeBlockSize = 40;
+constexpr int kScratchWords = 256;
+constexpr int kScratchPageWords = 64;
 
 // Fixed sensor slots.
 enum : int {
@@ -185,12 +194,80 @@ class TController : public ISensorOwner {
   int32_t SessionSector() const { return sessionSector_; }
   uint32_t SessionTime() const { return sessionTime_; }
 
-  // Writes the configuration into the connected logger.
+  // Writes the configuration into the connected logger: logging control block, logging
+  // groups, channel map and configuration image, then a session marker. Polling is paused
+  // throughout and the link's time-out restored on every way out.
   void Burn();
+
+  // --- link, polling thread and command protocol (controller_protocol.cpp) ---
+  // Attaches a link (nullptr detaches). The polling thread of the old link is stopped first;
+  // with a link and the controller active, a new thread starts.
+  void SetChannel(TCommChannelPtr channel);
+  const TCommChannelPtr& Channel() const { return channel_; }
+  // Automatic polling wanted; true (re)starts the polling thread when a link is attached.
+  void SetActive(bool active);
+  // Where the polling thread's hand-over calls run. Must be set before polling starts.
+  void SetSynchronizer(ISynchronizer* synchronizer) { synchronizer_ = synchronizer; }
+  ISynchronizer* Synchronizer() const { return synchronizer_; }
+  // The tick that time-outs and the polling grid are measured with (tests use a fake one).
+  void SetTickClock(ITickClock* clock) { tickClock_ = clock; }
+  ITickClock& TickClock() const { return tickClock_ ? *tickClock_ : SystemTickClock(); }
+  // The PC's current date-time the logger clock is compared with.
+  void SetNowFunction(std::function<TDateTime()> now) { nowFunction_ = std::move(now); }
+  TDateTime PcNow() const { return nowFunction_ ? nowFunction_() : Now(); }
+  // Shows a failure to the user (a queued command that failed, a connect that raised).
+  void SetErrorHandler(std::function<void(const std::string&)> handler) {
+    errorHandler_ = std::move(handler);
+  }
+  void ShowError(const std::string& message);
+
+  // Counted pause of the polling thread; the link then belongs to the caller until the
+  // matching resume. Both on the user-interface thread, in pairs.
+  void PausePolling();
+  void ResumePolling();
+  // True while the polling thread is paused or there is none (the link is the caller's).
+  bool PollingPaused() const;
+  TEcuCommThread* CommThread() const { return commThread_.get(); }
+
+  // The command buffer: callers write a command's data bytes into it from position 0.
+  TMemoryStream& CommandBuffer();
+  // One exchange with up to 10 attempts, on the calling thread (polling paused, or the
+  // polling thread itself). The answer is left on the link for the caller to read.
+  void Transact(uint8_t command, const void* data, int answerLength, int dataLength);
+  // Transact with the command buffer's bytes up to its position; the position returns to 0.
+  void SendCommand(uint8_t command, int answerLength);
+  // Hands a command to the polling thread's queue (no answer is read).
+  void QueueCommand(uint8_t command, const void* data, int length);
+  // Sends at once when polling is paused, else queues the command buffer's bytes.
+  void PostCommand(uint8_t command);
+
+  // The connect sequence for an identification string (user-interface thread).
+  void Identify();
+  // Digests one poll: the 40-byte real-time block and analogCount raw i16 values.
+  void ProcessRealtime(const uint8_t* block, const uint8_t* analog, int analogCount);
+  // Reads the session markers from the scratch memory.
+  void FindSessionMarker();
+  // Appends a session marker for a 4 KiB sector when it is needed.
+  void AppendSessionMarker(uint32_t sector);
+  // Session sector x 4096 rounded down to the erase sector size, or the negative code.
+  int64_t CurrentSessionStartAddress() const;
+  void SetFlashFacts(uint32_t flashSize, uint32_t eraseSectorSize) {
+    flashSize_ = flashSize;
+    eraseSectorSize_ = eraseSectorSize;
+  }
+  uint32_t FlashWriteAddress() const { return GetU32(&realtime_[12]); }
+  uint32_t LoggerClock() const { return GetU32(&realtime_[30]); }
+  void IncrementLinkErrors() { ++linkErrors_; }
+  // Why the last connect sequence failed (empty after a good one).
+  const std::string& LastConnectError() const { return lastConnectError_; }
+  // The configuration image of the last burn.
+  const TMemoryStream& ConfigImage() const { return configImage_; }
 
  protected:
   void NotifyListeners(uint8_t flags);
   void ReadRecords(TStream& stream);
+  // GetValueIn without its guard: failures propagate.
+  float ConvertedValue(int code, int unit);
   void BuildTypeTables();
   void CalibrateTravelSensors();
 
@@ -219,7 +296,8 @@ class TController : public ISensorOwner {
   TVector accelOffset_;
   TMatrix accelGain_;
   // 18. .. 24.
-  bool connected_ = false;
+  // Read by the polling thread while the user-interface thread may change it.
+  std::atomic<bool> connected_{false};
   std::array<uint8_t, 40> realtime_{};
   TEcuAnInputs anInputs_;
   std::vector<float> referenceValues_;
@@ -252,6 +330,22 @@ class TController : public ISensorOwner {
   uint16_t lastPulseTime_[2] = {0, 0};
   float speed_[2] = {0, 0};
   int32_t previousRaw_[2] = {-1, -1};
+
+  // Link and protocol.
+  TCommChannelPtr channel_;
+  ISynchronizer* synchronizer_ = nullptr;
+  ITickClock* tickClock_ = nullptr;
+  std::function<TDateTime()> nowFunction_;
+  std::function<void(const std::string&)> errorHandler_;
+  std::unique_ptr<TMemoryStream> commandBuffer_;
+  std::vector<uint8_t> discardBuffer_;
+  size_t discardFill_ = 0;
+  std::string lastConnectError_;
+  void StopThread();
+  void StartThread();
+  // Declared last so that it is destroyed first: the polling thread stops while the rest of
+  // the controller still exists.
+  std::shared_ptr<TEcuCommThread> commThread_;
 };
 
 }  // namespace qvl

@@ -107,57 +107,61 @@ float TController::GetValueIn(int code, int unit) {
   if (code == kParamCustom) selectedCustom_ = unit - 64;
   if (code == kParamNone) return 0;
   try {
-    if (unit == kUnitVolt) {
-      TSensor* sensor = GetSensorFor(code);
-      if (sensor && sensor->HasValidChannel()) return float(RawValue(sensor->Channel) / 204.8);
-      return kNaN;
-    }
-    float v = GetValue(code);
-    if (std::isnan(v)) return v;
-    const TConfigBlock& b = configBlock_;
-    auto circumference = [&]() -> float {
-      if (code == kParamFrontSpeed) return b.F32(cfg::kFrontCircumference);
-      if (code == kParamRearSpeed) return b.F32(cfg::kRearCircumference);
-      return 1.0f;
-    };
-    switch (unit) {
-      case kUnitPercent:
-        if (code == kParamBatteryVolt) return BatteryPercent(v);
-        if (code == kParamFrontTravel) return v / b.F32(cfg::kFrontTravel) * 100;
-        if (code == kParamRearTravel) return v / b.F32(cfg::kRearTravel) * 100;
-        return v;
-      case kUnitFahrenheit:
-        return v * 1.8f + 32;
-      case kUnitBarg:
-        return v - 1;
-      case kUnitPsi:
-        return v * 14.5f;
-      case kUnitPsig:
-        return (v - 1) * 14.5f;
-      case kUnitMps:
-        return v * circumference();
-      case kUnitKmh:
-        return v * circumference() * 3.6f;
-      case kUnitMph:
-        // Wheel speeds in miles per hour; other parameters pass through.
-        if (code == kParamFrontSpeed || code == kParamRearSpeed)
-          return float(double(v) * circumference() * 3600.0 / kMetresPerMile);
-        return v;
-      case kUnitMm:
-        return IsTravel(code) ? v * 1000 : v;
-      case kUnitCm:
-        return IsTravel(code) ? v * 100 : v;
-      case kUnitInch:
-        return IsTravel(code) ? v * 100 / 2.54f : v;
-      case kUnitCmps:
-        return v * 100;
-      case kUnitMmps:
-        return v * 1000;
-      default:
-        return v;
-    }
+    return ConvertedValue(code, unit);
   } catch (const Exception&) {
     return kNaN;
+  }
+}
+
+float TController::ConvertedValue(int code, int unit) {
+  if (unit == kUnitVolt) {
+    TSensor* sensor = GetSensorFor(code);
+    if (sensor && sensor->HasValidChannel()) return float(RawValue(sensor->Channel) / 204.8);
+    return kNaN;
+  }
+  float v = GetValue(code);
+  if (std::isnan(v)) return v;
+  const TConfigBlock& b = configBlock_;
+  auto circumference = [&]() -> float {
+    if (code == kParamFrontSpeed) return b.F32(cfg::kFrontCircumference);
+    if (code == kParamRearSpeed) return b.F32(cfg::kRearCircumference);
+    return 1.0f;
+  };
+  switch (unit) {
+    case kUnitPercent:
+      if (code == kParamBatteryVolt) return BatteryPercent(v);
+      if (code == kParamFrontTravel) return v / b.F32(cfg::kFrontTravel) * 100;
+      if (code == kParamRearTravel) return v / b.F32(cfg::kRearTravel) * 100;
+      return v;
+    case kUnitFahrenheit:
+      return v * 1.8f + 32;
+    case kUnitBarg:
+      return v - 1;
+    case kUnitPsi:
+      return v * 14.5f;
+    case kUnitPsig:
+      return (v - 1) * 14.5f;
+    case kUnitMps:
+      return v * circumference();
+    case kUnitKmh:
+      return v * circumference() * 3.6f;
+    case kUnitMph:
+      // Wheel speeds in miles per hour; other parameters pass through.
+      if (code == kParamFrontSpeed || code == kParamRearSpeed)
+        return float(double(v) * circumference() * 3600.0 / kMetresPerMile);
+      return v;
+    case kUnitMm:
+      return IsTravel(code) ? v * 1000 : v;
+    case kUnitCm:
+      return IsTravel(code) ? v * 100 : v;
+    case kUnitInch:
+      return IsTravel(code) ? v * 100 / 2.54f : v;
+    case kUnitCmps:
+      return v * 100;
+    case kUnitMmps:
+      return v * 1000;
+    default:
+      return v;
   }
 }
 
@@ -172,7 +176,7 @@ std::string TController::GetValueText(int code, int unit) {
         return FormatFixed(RawValue(sensor->Channel) / 204.8, 7, 3) + " V";
       return "Not defined";
     }
-    float v = GetValueIn(code, unit);
+    float v = ConvertedValue(code, unit);
     if (std::isnan(v)) return std::string();
     if (code == kParamCustom) {
       // The custom parameter's unit argument selects the sensor, not a unit: its text carries

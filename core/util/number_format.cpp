@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace qvl {
@@ -32,34 +33,56 @@ void SetDecimalSeparator(char separator) {
 std::string FormatFixed(double value, int precision, int digits) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
-  if (precision < 1) precision = 1;
-  if (precision > 18) precision = 18;
-  if (digits < 0) digits = 0;
-  if (digits > 18) digits = 18;
-  char buf[96];
-  if (value == 0) value = 0;  // no "-0"
-  // Round to `precision` significant digits first, as the digits beyond it are not shown.
-  std::snprintf(buf, sizeof buf, "%.*e", precision - 1, value);
-  double rounded = std::strtod(buf, nullptr);
-  int exponent = 0;
-  if (rounded != 0) exponent = int(std::floor(std::log10(std::fabs(rounded)))) + 1;
+  precision = std::clamp(precision, 1, 18);
+  digits = std::clamp(digits, 0, 18);
+  // The value's decimal digits: 0.d1d2...d17 x 10^exponent.
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.16e", std::fabs(value));
+  std::string mantissa;
+  for (const char* p = buf; *p && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') mantissa += *p;
+  int exponent = std::atoi(std::strchr(buf, 'e') + 1) + 1;
+  if (value == 0) exponent = 1;
   if (exponent > precision) {
-    std::snprintf(buf, sizeof buf, "%.*E", precision - 1, rounded);
+    std::snprintf(buf, sizeof buf, "%.*E", precision - 1, value);
     return LocalizeSeparator(buf);
   }
-  // Digits behind the decimal point that carry significance; beyond them, zeros.
-  int significantDecimals = precision - exponent;
-  if (significantDecimals < 0) significantDecimals = 0;
-  int shown = std::min(digits, significantDecimals);
-  std::snprintf(buf, sizeof buf, "%.*f", shown, rounded);
-  std::string s = buf;
-  if (digits > shown) {
-    if (shown == 0) s += '.';
-    s.append(size_t(digits - shown), '0');
+  // Round once, half away from zero, at whichever limit comes first: the significant digits or
+  // the decimals shown.
+  int keep = std::min(precision, exponent + digits);
+  std::string kept;
+  if (keep >= 0) {
+    kept = mantissa.substr(0, size_t(keep));
+    bool up = size_t(keep) < mantissa.size() && mantissa[size_t(keep)] >= '5';
+    if (up) {
+      int i = int(kept.size()) - 1;
+      while (i >= 0 && kept[size_t(i)] == '9') kept[size_t(i--)] = '0';
+      if (i >= 0) {
+        ++kept[size_t(i)];
+      } else {
+        kept.insert(kept.begin(), '1');
+        ++exponent;
+      }
+    }
   }
-  // "-0.00" for a tiny negative value reads as a real value below zero; show it as zero.
-  if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
-  return LocalizeSeparator(s);
+  // Lay the kept digits out around the decimal point, zeros where nothing is kept.
+  std::string integer, fraction;
+  for (int pos = 0; pos < std::max(exponent, 0); ++pos)
+    integer += pos < int(kept.size()) ? kept[size_t(pos)] : '0';
+  if (integer.empty()) integer = "0";
+  for (int d = 0; d < digits; ++d) {
+    int pos = exponent + d;
+    fraction += pos >= 0 && pos < int(kept.size()) ? kept[size_t(pos)] : '0';
+  }
+  bool zero = integer.find_first_not_of('0') == std::string::npos &&
+              fraction.find_first_not_of('0') == std::string::npos;
+  size_t lead = integer.find_first_not_of('0');
+  integer = lead == std::string::npos ? "0" : integer.substr(lead);
+  // A value that rounds to zero shows no minus sign.
+  std::string out = (value < 0 && !zero) ? "-" : "";
+  out += integer;
+  if (digits > 0) out += gDecimalSeparator + fraction;
+  return out;
 }
 
 std::string Format(const char* format, ...) {
