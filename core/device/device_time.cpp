@@ -34,9 +34,7 @@ class TSystemTickClock : public ITickClock {
                         std::chrono::steady_clock::now().time_since_epoch())
                         .count());
   }
-  void SleepMs(uint32_t ms) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  }
+  void SleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 };
 
 }  // namespace

@@ -33,22 +33,18 @@ struct TCommRecord {
   uint8_t command = 0;
 };
 
-// The scratch buffer that discarded input goes to.
-struct TDiscardBuffer {
-  std::vector<uint8_t> bytes;
-  size_t fill = 0;
-};
-
-// Reads and drops every byte waiting on the link. The buffer grows in whole KiB and starts
-// again at its beginning when it would hold more than 16384 bytes.
-void DiscardInput(ICommChannel& channel, TDiscardBuffer& buffer);
+// Reads and drops the bytes waiting on the link into a scratch buffer (bytes, fill). The buffer
+// grows in whole KiB and starts again at its beginning when it would hold more than 16384
+// bytes. One call drops at most 65536 bytes, so that a link that never stops sending cannot
+// hold the caller forever.
+void DiscardInput(ICommChannel& channel, std::vector<uint8_t>& bytes, size_t& fill);
 
 // One attempt of the command frame: drain, command byte, data in chunks of at most 8 bytes
 // with one echo each (at least one), then the wait for answerLength bytes (sleep answerLength
 // div 5 ms, then at most 800 ms). A wrong echo raises ETimeOutError(wrongAnswerText).
-void ExchangeFrame(ICommChannel& channel, ITickClock& clock, TDiscardBuffer& discard,
-                   uint8_t command, const uint8_t* data, int dataLength, int answerLength,
-                   const char* wrongAnswerText);
+void ExchangeFrame(ICommChannel& channel, ITickClock& clock, std::vector<uint8_t>& discardBytes,
+                   size_t& discardFill, uint8_t command, const uint8_t* data, int dataLength,
+                   int answerLength, const char* wrongAnswerText);
 
 class TEcuCommThread {
  public:
@@ -93,12 +89,15 @@ class TEcuCommThread {
   void InnerLoop();
   bool StepConnecting();
   void StepPolling();
+  // Sleeps in short steps; false when a stop (pause or terminate) came meanwhile.
+  bool SleepUnlessStopped(uint32_t ms);
   // Runs a hand-over on the user-interface thread; false when terminating.
   bool HandOver(const std::function<void()>& fn);
   void HandOverOpenChannel();
   void HandOverConnected(const std::string& identification);
   void HandOverValues();
-  void HandOverConnectionLost();
+  // pollFailed: a poll exchange failed (counted as a link error).
+  void HandOverConnectionLost(bool pollFailed);
   void RunQueue();
   void Exchange(const TCommRecord& record, int answerLength);
   bool StopRequested() const { return terminated_ || pauseCount_ > 0; }
@@ -125,7 +124,8 @@ class TEcuCommThread {
   std::array<uint8_t, 40> realtime_{};
   std::vector<uint8_t> analog_;
   int analogCount_ = 0;
-  TDiscardBuffer discard_;
+  std::vector<uint8_t> discardBytes_;
+  size_t discardFill_ = 0;
   uint64_t lastCycle_ = 0;
   uint64_t nextCycle_ = 0;
 };
