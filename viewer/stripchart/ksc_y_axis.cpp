@@ -12,11 +12,15 @@ constexpr int kMinTickPixels = 25;
 // chooses its own.
 constexpr double kMaxTicks = 10000;
 
-int EffectiveHeight(int height) { return height == 0 ? 100 : height; }
+int EffectiveHeight(int height) {
+  return height == 0 ? 100 : height;
+}
 
 }  // namespace
 
-TKscYAxis::TKscYAxis() { Apply(0, 1, 0, true); }
+TKscYAxis::TKscYAxis() {
+  Apply(0, 1, 0, true);
+}
 
 double TKscYAxis::ChooseStep(double top, double bottom, int height) {
   double h = EffectiveHeight(height);

@@ -25,7 +25,9 @@ double TSampleMapping::Position(std::size_t i) const {
   return (double(i) - OffsetSamples) * PixelsPerSample;
 }
 
-long long TSampleMapping::Pixel(std::size_t i) const { return ToPixel(Position(i)); }
+long long TSampleMapping::Pixel(std::size_t i) const {
+  return ToPixel(Position(i));
+}
 
 std::size_t TSampleMapping::FirstAtOrAfter(long long column) const {
   if (Count == 0) return 0;

@@ -33,7 +33,9 @@ long long KeepPointStartPixel(long long start, int pixelInPlot, double oldPixels
   return RoundToPixel(x * newPixelsPerUnit) - pixelInPlot;
 }
 
-int ScrollDivisor(long long extent) { return int(std::max(0LL, extent) / 32760 + 1); }
+int ScrollDivisor(long long extent) {
+  return int(std::max(0LL, extent) / 32760 + 1);
+}
 
 TScrollBarSetup ScrollBarSetup(long long extent, int plotWidth) {
   TScrollBarSetup s;
@@ -47,8 +49,12 @@ TScrollBarSetup ScrollBarSetup(long long extent, int plotWidth) {
   return s;
 }
 
-int ScrollLineStep(int clientWidth) { return clientWidth / 20 + 1; }
-int ScrollPageStep(int clientWidth) { return clientWidth - clientWidth / 20; }
+int ScrollLineStep(int clientWidth) {
+  return clientWidth / 20 + 1;
+}
+int ScrollPageStep(int clientWidth) {
+  return clientWidth - clientWidth / 20;
+}
 
 std::vector<std::pair<int, int>> LayoutBands(const std::vector<float>& weights, int top,
                                              int bottom) {
@@ -60,10 +66,10 @@ std::vector<std::pair<int, int>> LayoutBands(const std::vector<float>& weights, 
   int y = top;
   for (std::size_t i = 0; i < weights.size(); ++i) {
     sum += std::max(0.0f, weights[i]);
-    int next = i + 1 == weights.size() || total <= 0
-                   ? (total <= 0 ? top + int(height * double(i + 1) / double(weights.size()))
-                                 : bottom)
-                   : top + int(std::lround(height * sum / total));
+    int next =
+        i + 1 == weights.size() || total <= 0
+            ? (total <= 0 ? top + int(height * double(i + 1) / double(weights.size())) : bottom)
+            : top + int(std::lround(height * sum / total));
     next = std::clamp(next, y, bottom);
     bands.emplace_back(y, next);
     y = next;
@@ -71,9 +77,9 @@ std::vector<std::pair<int, int>> LayoutBands(const std::vector<float>& weights, 
   return bands;
 }
 
-std::vector<float> ResizeBandWeights(const std::vector<float>& weights, std::size_t index,
-                                     int y, int bandTop, int oldEdge, int plotTop,
-                                     int plotBottom, int minHeight) {
+std::vector<float> ResizeBandWeights(const std::vector<float>& weights, std::size_t index, int y,
+                                     int bandTop, int oldEdge, int plotTop, int plotBottom,
+                                     int minHeight) {
   std::vector<float> result = weights;
   if (index + 1 >= weights.size()) return result;  // the last band has no lower edge to drag
   int below = int(weights.size() - index - 1);
@@ -110,8 +116,7 @@ long long ScrollToShow(long long globalX, long long start, int plotWidth, double
   return start;
 }
 
-int BookmarkAt(const std::vector<long long>& columns, int x, int y, int plotTop,
-               int plotBottom) {
+int BookmarkAt(const std::vector<long long>& columns, int x, int y, int plotTop, int plotBottom) {
   if (std::abs(y - plotTop) > 16 && std::abs(y - plotBottom) > 16) return -1;
   int best = -1;
   long long bestDistance = 7;

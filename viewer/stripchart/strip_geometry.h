@@ -45,15 +45,15 @@ std::vector<std::pair<int, int>> LayoutBands(const std::vector<float>& weights, 
 // row `y` in a plot from `plotTop` to `plotBottom`: the band's weight follows the new height and
 // the bands below share the rest as before. `y` is limited so that every band keeps
 // `minHeight` pixels.
-std::vector<float> ResizeBandWeights(const std::vector<float>& weights, std::size_t index,
-                                     int y, int bandTop, int oldEdge, int plotTop,
-                                     int plotBottom, int minHeight = 4);
+std::vector<float> ResizeBandWeights(const std::vector<float>& weights, std::size_t index, int y,
+                                     int bandTop, int oldEdge, int plotTop, int plotBottom,
+                                     int minHeight = 4);
 
 // Where a cursor line at column x is drawn in a plot spanning columns [left, right).
 enum class TCursorSpan {
-  None,        // outside the plot: nothing is drawn and the buttons are parked
-  BelowOnly,   // on the plot's left or right frame: only the part below the plot
-  Full,        // from the plot top to 10 pixels below the plot bottom
+  None,       // outside the plot: nothing is drawn and the buttons are parked
+  BelowOnly,  // on the plot's left or right frame: only the part below the plot
+  Full,       // from the plot top to 10 pixels below the plot bottom
 };
 TCursorSpan CursorSpan(long long x, int left, int right);
 
@@ -70,8 +70,7 @@ long long ScrollToShow(long long globalX, long long start, int plotWidth, double
 
 // The bookmark whose line (window column in `columns`) is within 6 pixels of x, when y lies
 // within 16 pixels of the plot's top or bottom edge; -1 if none (the nearest one wins).
-int BookmarkAt(const std::vector<long long>& columns, int x, int y, int plotTop,
-               int plotBottom);
+int BookmarkAt(const std::vector<long long>& columns, int x, int y, int plotTop, int plotBottom);
 
 // Sample indices [first, last] shown by a plot from global pixel `start`, `plotWidth` wide,
 // for a curve with `pixelsPerSample` and `offsetSamples`, clamped to [0, count - 1]. Returns

@@ -1,0 +1,360 @@
+// Drawing of the strip chart into its cached image, and the cursors over it.
+#include <QPaintEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+#include "core/util/number_format.h"
+#include "viewer/stripchart/strip_chart.h"
+#include "viewer/stripchart/strip_geometry.h"
+
+namespace qvl {
+namespace {
+
+constexpr int kTabWidth = 13;
+constexpr int kTabHeight = 12;
+constexpr int kCursorBelowPlot = 10;
+// From this many pixels per sample on, each sample is marked with a small square.
+constexpr double kMarkSamplesFrom = 8;
+
+// Columns [first, last] of `clip` that lie inside the plot, between its frame columns.
+bool InnerColumns(const QRect& plot, const QRect& clip, int& first, int& last) {
+  first = std::max(plot.left() + 1, clip.left());
+  last = std::min(plot.right() - 1, clip.right());
+  return first <= last;
+}
+
+}  // namespace
+
+void TKelStripChart::paintEvent(QPaintEvent* event) {
+  if (!m_Cache.isNull() && !m_Dirty.isEmpty()) {
+    Render(m_Dirty);
+    m_Dirty = QRegion();
+  }
+  QPainter painter(this);
+  for (const QRect& r : event->region()) {
+    QRect inside = r & m_Cache.rect();
+    if (!inside.isEmpty()) painter.drawImage(inside.topLeft(), m_Cache, inside);
+  }
+  DrawCursors(painter, event->region());
+}
+
+void TKelStripChart::Render(const QRegion& region) {
+  ++m_RenderCount;
+  QPainter painter(&m_Cache);
+  for (const QRect& r : region) {
+    QRect clip = r & m_Cache.rect();
+    if (clip.isEmpty()) continue;
+    painter.save();
+    painter.setClipRect(clip);
+    RenderRect(painter, clip);
+    painter.restore();
+  }
+}
+
+void TKelStripChart::RenderRect(QPainter& painter, const QRect& clip) {
+  painter.fillRect(clip, m_Background);
+  DrawScales(painter, clip);
+  DrawFrames(painter, clip);
+  DrawGrid(painter, clip);
+  DrawBookmarkLines(painter, clip);
+  DrawCurves(painter, clip);
+  DrawHighlights(painter, clip);
+  DrawBookmarkTabs(painter, clip);
+  DrawTimeLabels(painter, clip);
+}
+
+void TKelStripChart::DrawScales(QPainter& painter, const QRect& clip) {
+  const QRect plot = PlotRect();
+  if (clip.left() >= plot.left()) return;
+  painter.setFont(m_ScaleFont);
+  painter.setPen(m_ScaleColour);
+  const int labelHeight = QFontMetrics(m_ScaleFont).height();
+  for (const auto& c : m_Channels) {
+    const QRect& band = c->m_Rect;
+    if (band.height() <= 0) continue;
+    if (band.bottom() + 8 < clip.top() || band.top() - 8 > clip.bottom()) continue;
+    const TKscYAxis& axis = *c->m_Plots.front()->m_Axis;
+    const std::vector<int>& ticks = axis.TickPixels();
+    const int bandBottom = band.top() + band.height();
+    for (std::size_t k = 0; k < ticks.size(); ++k) {
+      int y = bandBottom - ticks[k];
+      if (y <= band.top() + 7 || y > bandBottom) continue;
+      QString text =
+          QString::fromStdString(FormatFixed(axis.TickValue(int(k)), 7, axis.Decimals()));
+      painter.drawText(QRect(0, y - 7, plot.left() - 2, labelHeight), Qt::AlignRight | Qt::AlignTop,
+                       text);
+    }
+    if (!c->m_Title.isEmpty()) {
+      painter.save();
+      painter.setFont(m_TitleFont);
+      painter.setPen(m_TitleColour);
+      QFontMetrics fm(m_TitleFont);
+      QString title = fm.elidedText(c->m_Title, Qt::ElideRight, band.height() - 4);
+      painter.translate(2, band.top() + band.height() / 2);
+      painter.rotate(-90);
+      painter.drawText(QRect(-band.height() / 2, 0, band.height(), fm.height()), Qt::AlignCenter,
+                       title);
+      painter.restore();
+    }
+  }
+}
+
+void TKelStripChart::DrawFrames(QPainter& painter, const QRect& clip) {
+  painter.setPen(QPen(Qt::white, 0));
+  painter.setBrush(m_Background);
+  for (const auto& c : m_Channels) {
+    const QRect& band = c->m_Rect;
+    if (band.height() <= 0 || !band.intersects(clip)) continue;
+    painter.drawRect(band.adjusted(0, 0, -1, -1));
+  }
+  painter.setBrush(Qt::NoBrush);
+}
+
+void TKelStripChart::DrawGrid(QPainter& painter, const QRect& clip) {
+  const QRect plot = PlotRect();
+  int first, last;
+  if (!InnerColumns(plot, clip, first, last)) return;
+  painter.setPen(m_GridPen.color());
+  QPolygon dots;
+  // Horizontal lines at the ticks of each band's first axis, dotted on every second column
+  // of the whole curve so that scrolled parts line up.
+  for (const auto& c : m_Channels) {
+    const QRect& band = c->m_Rect;
+    if (band.height() <= 2 || !band.intersects(clip)) continue;
+    const int bandBottom = band.top() + band.height();
+    for (int pixel : c->m_Plots.front()->m_Axis->TickPixels()) {
+      int y = bandBottom - pixel;
+      if (y <= band.top() || y >= band.bottom() || y < clip.top() || y > clip.bottom()) continue;
+      long long global = m_Start + (first - plot.left());
+      int x = first + int(global & 1);
+      for (; x <= last; x += 2) dots << QPoint(x, y);
+    }
+  }
+  // Vertical lines at every time step, dotted on every second row.
+  const double step = m_TimeStep.Step;
+  if (step > 0 && m_PixelsPerUnit > 0) {
+    double firstX = double(m_Start + first - plot.left()) / m_PixelsPerUnit;
+    double lastX = double(m_Start + last - plot.left()) / m_PixelsPerUnit;
+    long long k0 = (long long)std::floor(firstX / step) - 1;
+    long long k1 = (long long)std::ceil(lastX / step) + 1;
+    for (long long k = k0; k <= k1 && k - k0 < 100000; ++k) {
+      long long x = XToPixel(double(k) * step) - m_Start + plot.left();
+      if (x < first || x > last) continue;
+      for (const auto& c : m_Channels) {
+        const QRect& band = c->m_Rect;
+        int y0 = std::max(band.top() + 1, clip.top());
+        int y1 = std::min(band.bottom() - 1, clip.bottom());
+        for (int y = y0 + ((y0 - band.top()) & 1); y <= y1; y += 2) dots << QPoint(int(x), y);
+      }
+    }
+  }
+  if (!dots.isEmpty()) painter.drawPoints(dots);
+}
+
+void TKelStripChart::DrawBookmarkLines(QPainter& painter, const QRect& clip) {
+  const QRect plot = PlotRect();
+  int first, last;
+  if (!InnerColumns(plot, clip, first, last)) return;
+  for (const TBookmark& b : m_Bookmarks) {
+    long long x = b.Pixel - m_Start + plot.left();
+    if (x < first || x > last) continue;
+    painter.setPen(QPen(ColorToQColor(b.Colour), 0));
+    painter.drawLine(int(x), plot.top() + 1, int(x), plot.bottom() - 1);
+  }
+}
+
+void TKelStripChart::DrawCurves(QPainter& painter, const QRect& clip) {
+  const QRect plot = PlotRect();
+  int first, last;
+  if (!InnerColumns(plot, clip, first, last)) return;
+  const long long globalFirst = m_Start + (first - plot.left());
+  const int count = last - first + 1;
+  std::vector<QLine> lines;
+  QPolygon points;
+  for (const auto& c : m_Channels) {
+    const QRect& band = c->m_Rect;
+    const int h = band.height();
+    if (h <= 2 || !band.intersects(clip)) continue;
+    painter.save();
+    painter.setClipRect(QRect(first, band.top() + 1, count, h - 2) & clip);
+    for (const auto& plotPtr : c->m_Plots) {
+      TStripPlot& p = *plotPtr;
+      if (p.m_Values.empty()) continue;
+      painter.setPen(p.m_Pen);
+      const TSampleMapping mapping = p.Mapping();
+      const TKscYAxis& axis = *p.m_Axis;
+      if (mapping.AveragePixelsPerSample() >= 1) {
+        // Few samples: a line through each sample, from the one before the clip to the one
+        // after it.
+        std::size_t i0 = mapping.FirstAtOrAfter(globalFirst);
+        std::size_t i1 = mapping.FirstAtOrAfter(globalFirst + count);
+        i0 = i0 > 0 ? i0 - 1 : 0;
+        i1 = std::min(i1 + 1, mapping.Count);
+        points.clear();
+        auto flush = [&] {
+          if (points.size() == 1)
+            painter.drawPoint(points[0]);
+          else if (points.size() > 1)
+            painter.drawPolyline(points);
+          if (mapping.AveragePixelsPerSample() >= kMarkSamplesFrom)
+            for (const QPoint& q : points) painter.drawRect(q.x() - 1, q.y() - 1, 2, 2);
+          points.clear();
+        };
+        for (std::size_t i = i0; i < i1; ++i) {
+          float v = p.m_Values[i];
+          if (std::isnan(v)) {
+            flush();
+            continue;
+          }
+          long long x = mapping.Pixel(i) - m_Start + plot.left();
+          points << QPoint(int(std::clamp(x, -100000LL, 100000LL)),
+                           band.top() + axis.ValueToPixel(v, h));
+        }
+        flush();
+        continue;
+      }
+      // Many samples: one stroke per column from the lowest to the highest sample under it,
+      // joined to the neighbouring column where the curve jumps between them.
+      const TYPix* cols = p.Columns(globalFirst, count, h);
+      lines.clear();
+      lines.reserve(std::size_t(count) * 2);
+      const TYPix* prev = nullptr;
+      for (int k = 0; k < count; ++k) {
+        const TYPix& col = cols[k];
+        if (col.Empty()) {
+          prev = nullptr;
+          continue;
+        }
+        const int x = first + k;
+        lines.emplace_back(x, band.top() + col.Min, x, band.top() + col.Max);
+        if (prev) {
+          if (prev->Max < col.Min)
+            lines.emplace_back(x - 1, band.top() + prev->Max, x, band.top() + col.Min);
+          else if (prev->Min > col.Max)
+            lines.emplace_back(x - 1, band.top() + prev->Min, x, band.top() + col.Max);
+        }
+        prev = &col;
+      }
+      if (!lines.empty()) painter.drawLines(lines.data(), int(lines.size()));
+    }
+    painter.restore();
+  }
+}
+
+void TKelStripChart::DrawHighlights(QPainter& painter, const QRect& clip) {
+  const QRect plot = PlotRect();
+  int first, last;
+  if (!InnerColumns(plot, clip, first, last)) return;
+  for (const auto& c : m_Channels) {
+    const QRect& band = c->m_Rect;
+    if (c->m_Highlights.empty() || band.height() <= 2 || !band.intersects(clip)) continue;
+    const TSampleMapping mapping = c->m_Plots.front()->Mapping();
+    auto pixelOf = [&](int index) -> long long {
+      if (mapping.X) {
+        if (mapping.Count == 0) return 0;
+        return mapping.Pixel(
+            std::size_t(std::clamp<long long>(index, 0, (long long)mapping.Count - 1)));
+      }
+      double position = (double(index) - mapping.OffsetSamples) * mapping.PixelsPerSample;
+      return (long long)std::floor(std::clamp(position, -1e15, 1e15) + 0.5);
+    };
+    painter.save();
+    painter.setClipRect(QRect(first, band.top() + 1, last - first + 1, band.height() - 2) & clip);
+    // The stretch tints the band without hiding the curves: each colour channel keeps the
+    // lighter of the picture and the highlight.
+    painter.setCompositionMode(QPainter::CompositionMode_Lighten);
+    for (const THighlight& hl : c->m_Highlights) {
+      long long x0 = pixelOf(hl.First) - m_Start + plot.left();
+      long long x1 = pixelOf(hl.Last) + 1 - m_Start + plot.left();
+      if (x1 < first || x0 > last) continue;
+      x0 = std::max(x0, (long long)first - 1);
+      x1 = std::min(x1, (long long)last + 1);
+      QRect r(int(x0), band.top() + 1, int(std::max(1LL, x1 - x0)), band.height() - 2);
+      painter.fillRect(r, ColorToQColor(hl.Brush));
+      painter.setPen(QPen(ColorToQColor(hl.Pen), 0));
+      painter.setBrush(Qt::NoBrush);
+      painter.drawRect(r.adjusted(0, 0, -1, -1));
+    }
+    painter.restore();
+  }
+}
+
+void TKelStripChart::DrawBookmarkTabs(QPainter& painter, const QRect& clip) {
+  if (m_Bookmarks.empty() || m_Channels.empty()) return;
+  const QRect plot = PlotRect();
+  int first, last;
+  if (!InnerColumns(plot, clip, first, last)) return;
+  painter.save();
+  painter.setClipRect(QRect(first, plot.top(), last - first + 1, plot.height()) & clip);
+  const TStripChannel& top = *m_Channels.front();
+  const TStripChannel& bottom = *m_Channels.back();
+  for (const TBookmark& b : m_Bookmarks) {
+    long long x = b.Pixel - m_Start + plot.left();
+    if (x + kTabWidth / 2 < first || x - kTabWidth / 2 > last) continue;
+    QColor colour = ColorToQColor(b.Colour);
+    painter.setPen(QPen(Qt::white, 0));
+    painter.setBrush(colour);
+    if (top.m_TopTabs)
+      painter.drawRect(int(x) - kTabWidth / 2, top.m_Rect.top(), kTabWidth - 1, kTabHeight - 1);
+    if (bottom.m_BottomTabs)
+      painter.drawRect(int(x) - kTabWidth / 2, bottom.m_Rect.bottom() - kTabHeight + 1,
+                       kTabWidth - 1, kTabHeight - 1);
+  }
+  painter.restore();
+}
+
+void TKelStripChart::DrawTimeLabels(QPainter& painter, const QRect& clip) {
+  const QRect plot = PlotRect();
+  const QRect strip(plot.left(), plot.bottom() + 1, plot.width(), kTimeLabelHeight);
+  if (!strip.intersects(clip) || m_Channels.empty()) return;
+  const double step = m_TimeStep.Step;
+  if (!(step > 0) || !(m_PixelsPerUnit > 0)) return;
+  painter.save();
+  painter.setClipRect(strip & clip);
+  painter.setFont(m_ScaleFont);
+  painter.setPen(m_ScaleColour);
+  QFontMetrics fm(m_ScaleFont);
+  // Labels reach up to half their width beyond their step: look that far outside the clip.
+  const int reach = 80;
+  double firstX = double(m_Start + clip.left() - reach - plot.left()) / m_PixelsPerUnit;
+  double lastX = double(m_Start + clip.right() + reach - plot.left()) / m_PixelsPerUnit;
+  long long k0 = (long long)std::floor(firstX / step);
+  long long k1 = (long long)std::ceil(lastX / step);
+  for (long long k = k0; k <= k1 && k - k0 < 100000; ++k) {
+    double t = double(k) * step;
+    long long x = XToPixel(t) - m_Start + plot.left();
+    QString text = QString::fromStdString(FormatTimeLabel(t, m_TimeStep.Decimals));
+    int w = fm.horizontalAdvance(text);
+    painter.drawText(QRect(int(x) - w / 2 - 1, plot.bottom() + 1 + 4, w + 2, fm.height()),
+                     Qt::AlignCenter, text);
+  }
+  painter.restore();
+}
+
+void TKelStripChart::DrawCursors(QPainter& painter, const QRegion& region) {
+  if (m_Cursors.empty()) return;
+  const QRect plot = PlotRect();
+  painter.save();
+  painter.setClipRegion(region);
+  // Exclusive-or: the line shows on every colour, and the cached image below stays untouched.
+  painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+  painter.setPen(QPen(Qt::white, 0));
+  for (const auto& c : m_Cursors) {
+    if (c->m_Index < 0) continue;
+    long long x = c->WindowX();
+    switch (CursorSpan(x, plot.left(), plot.right() + 1)) {
+      case TCursorSpan::None:
+        break;
+      case TCursorSpan::BelowOnly:
+        painter.drawLine(int(x), plot.bottom() + 1, int(x), plot.bottom() + kCursorBelowPlot);
+        break;
+      case TCursorSpan::Full:
+        painter.drawLine(int(x), plot.top(), int(x), plot.bottom() + kCursorBelowPlot);
+        break;
+    }
+  }
+  painter.restore();
+}
+
+}  // namespace qvl
