@@ -1,0 +1,123 @@
+// The live channel between the logger tool and a viewer in live mode.
+//
+// The two programs find each other through the 16-byte shared block "QD QW Comm channel": the
+// tool's endpoint id at offset 0, the viewer's at offset 4 (0 when none), 8 bytes unused. Each
+// program's endpoint listens on the local socket "qvl-live-<id>" in the runtime folder; a
+// message is (u32 identifier, u32 length, bytes), and the receiver answers one byte 0x01 once
+// its handler has run, which the sender waits for. An id whose socket is gone counts as no
+// program at all, so a crashed peer never blocks the next start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/logdata/log_record.h"
+
+namespace qvl {
+
+class TController;
+
+constexpr char kLiveBlockName[] = "/QD QW Comm channel";
+// The shared block's name: kLiveBlockName, unless QVL_LIVE_BLOCK names another (so that test
+// runs do not meet a running tool).
+std::string LiveBlockName();
+constexpr size_t kLiveBlockSize = 16;
+constexpr int kViewerStartWaitMs = 10000;
+
+// The folder of the endpoints' sockets: $XDG_RUNTIME_DIR, else /tmp.
+std::string LiveRuntimeFolder();
+
+class TLiveSharedBlock {
+ public:
+  // The tool's side: creates the block (or joins one that exists), sets both ids to 0, then
+  // stores the tool's id. Nothing (a null pointer) when shared memory cannot be had.
+  static std::unique_ptr<TLiveSharedBlock> CreateForTool(uint32_t toolId);
+  // A viewer's side: opens the existing block and stores the viewer's id. Raises
+  // "Error creating communication channel" when there is no block or no live tool behind it.
+  static std::unique_ptr<TLiveSharedBlock> OpenForViewer(uint32_t viewerId);
+
+  ~TLiveSharedBlock();
+  TLiveSharedBlock(const TLiveSharedBlock&) = delete;
+  TLiveSharedBlock& operator=(const TLiveSharedBlock&) = delete;
+
+  uint32_t ToolId() const;
+  uint32_t ViewerId() const;
+  // The viewer writes its id again when its endpoint changes, and 0 when it goes away.
+  void SetViewerId(uint32_t id);
+
+ private:
+  TLiveSharedBlock(uint8_t* memory, bool isTool, uint32_t ownId);
+  uint32_t Load(size_t offset) const;
+  void Store(size_t offset, uint32_t value);
+
+  uint8_t* memory_;
+  bool isTool_;
+  uint32_t ownId_;
+};
+
+class TLiveEndpoint {
+ public:
+  using THandler = std::function<void(uint32_t identifier, const std::vector<uint8_t>& bytes)>;
+
+  // Listens on the socket of `id`, replacing a stale one. Raises Exception on failure.
+  explicit TLiveEndpoint(uint32_t id);
+  ~TLiveEndpoint();
+  TLiveEndpoint(const TLiveEndpoint&) = delete;
+  TLiveEndpoint& operator=(const TLiveEndpoint&) = delete;
+
+  uint32_t Id() const { return id_; }
+  // The listening descriptor, for an event loop to watch for reading.
+  int Fd() const { return fd_; }
+
+  // Handles every message waiting now (never blocks for a sender that is not there); returns
+  // how many. The sender is acknowledged after the handler has run, also when it raised; the
+  // handler's exception then reaches the caller.
+  int ProcessPending(const THandler& handler);
+  // Waits up to timeoutMs for a message and handles what arrived; returns how many.
+  int WaitAndProcess(int timeoutMs, const THandler& handler);
+
+  static std::string SocketPath(uint32_t id);
+  // True when an endpoint listens under that id.
+  static bool IsAlive(uint32_t id);
+  // Sends one message and waits for the acknowledgement. False when no endpoint listens under
+  // that id; Exception when the exchange breaks off or times out.
+  static bool Send(uint32_t id, uint32_t identifier, const void* bytes, size_t size,
+                   int timeoutMs = 30000);
+
+ private:
+  void HandleConnection(int connection, const THandler& handler);
+
+  uint32_t id_;
+  int fd_ = -1;
+  std::string path_;
+};
+
+// The tool's "View recorded data graphically": a present viewer gets the configuration; else
+// the viewer is started (startViewer) and awaited up to 10 s ("Cannot open viewer"); then all
+// samples go in one message.
+void SendLiveView(TLiveSharedBlock& block, TController& controller, const TLogArray& samples,
+                  const std::function<void()>& startViewer, int waitMs = kViewerStartWaitMs);
+
+// A viewer's reception: 27190 reads the configuration (marking it in sync), 31316 hands the
+// samples on while a live configuration is present, other identifiers are ignored.
+class TLiveReceiver {
+ public:
+  explicit TLiveReceiver(TController& controller) : controller_(controller) {}
+
+  void Handle(uint32_t identifier, const std::vector<uint8_t>& bytes);
+  bool HasLiveConfiguration() const { return liveConfiguration_; }
+
+  // Receives the samples of each accepted 31316 message.
+  std::function<void(TLogArray samples)> OnSamples;
+  // Told after a configuration was read.
+  std::function<void()> OnConfiguration;
+
+ private:
+  TController& controller_;
+  bool liveConfiguration_ = false;
+};
+
+}  // namespace qvl

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "core/device/controller.h"
+#include "core/device/live_channel.h"
+#include "core/device/live_sample.h"
+#include "core/util/endian.h"
+#include "core/util/exceptions.h"
+
+namespace qvl {
+namespace {
+
+// Each test gets its own shared block name and socket folder.
+class LiveChannel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tag = std::to_string(::getpid()) + "-" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    setenv("QVL_LIVE_BLOCK", ("/qvl-test-" + tag).c_str(), 1);
+    folder_ = ::testing::TempDir() + "/live-" + tag;
+    ::mkdir(folder_.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+  }
+  void TearDown() override { ::rmdir(folder_.c_str()); }
+  std::string folder_;
+};
+
+TEST(LiveSample, TravelReducedToTenBitsAndEmptySlots) {
+  EXPECT_EQ(ReduceTravel(4095), 1023);
+  EXPECT_EQ(ReduceTravel(6), 1);
+  EXPECT_EQ(ReduceTravel(4), 1);
+  EXPECT_EQ(ReduceTravel(0), 0);
+  TController c;
+  std::array<uint8_t, 40> block{};
+  block[0] = 17;
+  block[1] = 250;
+  block[2] = 0x34;
+  block[3] = 0x12;
+  block[4] = 0xCD;
+  block[5] = 0xAB;
+  c.SetRealtimeBlock(block);
+  c.SetRawValue(0, 4095);
+  c.SetRawValue(1, 6);
+  c.SetRawValue(18, 2100);
+  c.SetRawValue(20, 1900);
+  c.SetRawValue(8, 1560);
+  TLogRecord s;
+  FillLiveSample(c, s);
+  uint8_t bytes[22];
+  EncodeLogRecord(s, bytes);
+  EXPECT_EQ(bytes[4], 17);
+  EXPECT_EQ(bytes[5], 250);
+  EXPECT_EQ(GetU16(bytes + 6), 0x1234);
+  EXPECT_EQ(GetU16(bytes + 8), 0xABCD);
+  EXPECT_EQ(GetU16(bytes + 10), 1023);
+  EXPECT_EQ(GetU16(bytes + 12), 1);
+  EXPECT_EQ(GetU16(bytes + 14), 2100);
+  EXPECT_EQ(GetU16(bytes + 18), 1900);
+  EXPECT_EQ(GetU16(bytes + 20), 1560);
+  c.SetFixedSensor(kSlotBattery, nullptr);
+  c.SetFixedSensor(kSlotYAccel, nullptr);
+  FillLiveSample(c, s);
+  EncodeLogRecord(s, bytes);
+  EXPECT_EQ(GetU16(bytes + 20), 0xFFFF);
+  EXPECT_EQ(GetU16(bytes + 16), 0xFFFF);
+}
+
+TEST(LiveSample, RecordingTimesInTenthsOfASecondFromItsOrigin) {
+  TController c;
+  TDataLogDynArray rec;
+  auto t0 = TDataLogDynArray::TClock::now();
+  rec.Start(t0);
+  rec.Append(c, t0 + std::chrono::milliseconds(149));
+  rec.Append(c, t0 + std::chrono::milliseconds(150));
+  rec.Append(c, t0 + std::chrono::milliseconds(12345));
+  ASSERT_EQ(rec.Count(), 3u);
+  EXPECT_EQ(rec.Samples()[0].tick, 1);
+  EXPECT_EQ(rec.Samples()[1].tick, 2);
+  EXPECT_EQ(rec.Samples()[2].tick, 123);
+  auto bytes = EncodeLiveSamples(rec.Samples());
+  bytes.push_back(0xEE);  // a partial sample at the end is not taken
+  EXPECT_EQ(DecodeLiveSamples(bytes.data(), bytes.size()), rec.Samples());
+  rec.Start(t0);
+  EXPECT_EQ(rec.Count(), 0u);
+}
+
+TEST_F(LiveChannel, ViewerWithoutAToolReportsTheError) {
+  try {
+    TLiveSharedBlock::OpenForViewer(4242);
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Error creating communication channel");
+  }
+  // A block left by a tool that is gone counts as none.
+  {
+    auto tool = TLiveSharedBlock::CreateForTool(999999);
+    ASSERT_NE(tool, nullptr);
+    EXPECT_THROW(TLiveSharedBlock::OpenForViewer(4242), Exception);
+  }
+}
+
+TEST_F(LiveChannel, ReceiverDropsSamplesBeforeAConfigurationAndAfterABadOne) {
+  TController viewerModel;
+  TLiveReceiver receiver(viewerModel);
+  int batches = 0;
+  size_t last = 0;
+  receiver.OnSamples = [&](TLogArray s) {
+    ++batches;
+    last = s.size();
+  };
+  std::vector<uint8_t> samples(3 * 22, 0);
+  receiver.Handle(kLiveSamplesMessage, samples);
+  EXPECT_EQ(batches, 0);
+  TController tool;
+  TMemoryStream config;
+  tool.WriteToStream(config);
+  receiver.Handle(kLiveConfigMessage, config.Bytes());
+  EXPECT_TRUE(receiver.HasLiveConfiguration());
+  EXPECT_TRUE(viewerModel.ConfigInSync());
+  receiver.Handle(kLiveSamplesMessage, samples);
+  receiver.Handle(12345, samples);  // other identifiers are ignored
+  EXPECT_EQ(batches, 1);
+  EXPECT_EQ(last, 3u);
+  EXPECT_THROW(receiver.Handle(kLiveConfigMessage, {'b', 'a', 'd'}), Exception);
+  EXPECT_FALSE(receiver.HasLiveConfiguration());
+  receiver.Handle(kLiveSamplesMessage, samples);
+  EXPECT_EQ(batches, 1);
+}
+
+TEST_F(LiveChannel, SendWaitsForTheHandlerAndStaleIdsAreNoViewer) {
+  TLiveEndpoint viewer(7001);
+  std::atomic<bool> handled{false};
+  std::vector<uint8_t> got;
+  std::thread receiver([&] {
+    for (int i = 0; i < 50 && !handled; ++i)
+      viewer.WaitAndProcess(100, [&](uint32_t id, const std::vector<uint8_t>& bytes) {
+        EXPECT_EQ(id, 99u);
+        got = bytes;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        handled = true;
+      });
+  });
+  std::vector<uint8_t> payload = {1, 2, 3, 4, 5};
+  EXPECT_TRUE(TLiveEndpoint::Send(7001, 99, payload.data(), payload.size()));
+  EXPECT_TRUE(handled);  // the send returned only after the handler ran
+  receiver.join();
+  EXPECT_EQ(got, payload);
+  EXPECT_FALSE(TLiveEndpoint::Send(7002, 99, payload.data(), payload.size()));
+  EXPECT_FALSE(TLiveEndpoint::IsAlive(7002));
+
+  auto block = TLiveSharedBlock::CreateForTool(7100);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(block->ToolId(), 7100u);
+  block->SetViewerId(7002);  // a viewer that went away without clearing its id
+  TController c;
+  auto start = std::chrono::steady_clock::now();
+  int starts = 0;
+  try {
+    SendLiveView(
+        *block, c, {}, [&] { ++starts; }, 300);
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Cannot open viewer");
+  }
+  EXPECT_EQ(starts, 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+}
+
+TEST_F(LiveChannel, ToolAndViewerInTwoProcesses) {
+  auto toolBlock = TLiveSharedBlock::CreateForTool(uint32_t(::getpid()));
+  ASSERT_NE(toolBlock, nullptr);
+  TLiveEndpoint toolEndpoint(uint32_t(::getpid()));
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The viewer: registers, then takes messages until it has samples.
+    ::close(pipeFds[0]);
+    int code = 1;
+    try {
+      uint32_t me = uint32_t(::getpid());
+      TLiveEndpoint endpoint(me);
+      auto block = TLiveSharedBlock::OpenForViewer(me);
+      TController model;
+      TLiveReceiver receiver(model);
+      TLogArray received;
+      receiver.OnSamples = [&](TLogArray s) { received = std::move(s); };
+      for (int i = 0; i < 100 && received.empty(); ++i)
+        endpoint.WaitAndProcess(
+            100, [&](uint32_t id, const std::vector<uint8_t>& b) { receiver.Handle(id, b); });
+      if (received.size() == 2 && model.ConfigBlock().U8(cfg::kFrontPulses) == 11) {
+        uint32_t line[3] = {uint32_t(received[1].tick), uint16_t(received[1].values[0]),
+                            uint16_t(received[1].spare)};
+        if (::write(pipeFds[1], line, sizeof line) == sizeof line) code = 0;
+      }
+    } catch (...) {
+    }
+    ::_exit(code);
+  }
+  ::close(pipeFds[1]);
+  TController tool;
+  TConfigBlock b = tool.ConfigBlock();
+  b.SetU8(cfg::kFrontPulses, 11);
+  tool.SetConfigBlock(b);
+  TDataLogDynArray recording;
+  auto t0 = TDataLogDynArray::TClock::now();
+  recording.Start(t0);
+  tool.SetRawValue(0, 2000);
+  tool.SetRawValue(8, 1500);
+  recording.Append(tool, t0 + std::chrono::milliseconds(200));
+  tool.SetRawValue(0, 3001);
+  recording.Append(tool, t0 + std::chrono::milliseconds(400));
+  EXPECT_NO_THROW(SendLiveView(*toolBlock, tool, recording.Samples(), nullptr, 5000));
+  uint32_t line[3] = {};
+  EXPECT_EQ(::read(pipeFds[0], line, sizeof line), ssize_t(sizeof line));
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(line[0], 4u);
+  EXPECT_EQ(line[1], 750u);  // 3001 reduced to 10 bits
+  EXPECT_EQ(line[2], 1500u);
+  // The viewer cleared its id when it went away.
+  EXPECT_EQ(toolBlock->ViewerId(), 0u);
+}
+
+}  // namespace
+}  // namespace qvl
