@@ -9,6 +9,35 @@
 namespace qvl::cli {
 namespace {
 
+std::string& LinkOption() {
+  static std::string link;
+  return link;
+}
+
+// Takes the global options --link LINK and --port PATH (also written --link=LINK) out of the
+// arguments, wherever they stand.
+std::vector<std::string> TakeGlobalOptions(const std::vector<std::string>& arguments) {
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    bool taken = false;
+    for (const std::string option : {"--link", "--port"}) {
+      const std::string prefix = option == "--port" ? "serial:" : "";
+      if (a == option) {
+        if (i + 1 >= arguments.size()) throw Exception("option " + option + " needs a value");
+        LinkOption() = prefix + arguments[++i];
+        taken = true;
+      } else if (a.rfind(option + "=", 0) == 0) {
+        LinkOption() = prefix + a.substr(option.size() + 1);
+        taken = true;
+      }
+      if (taken) break;
+    }
+    if (!taken) rest.push_back(a);
+  }
+  return rest;
+}
+
 std::vector<TCommand>& Table() {
   static std::vector<TCommand> table;
   return table;
@@ -22,8 +51,10 @@ std::vector<std::string> Words(const std::string& name) {
 }
 
 void PrintOverview(std::ostream& out, const std::string& group) {
-  out << "usage: qvl COMMAND [OPTIONS]\n"
+  out << "usage: qvl [--link LINK | --port PATH] COMMAND [OPTIONS]\n"
          "       qvl COMMAND --help\n\n"
+         "Links: serial:PATH (a serial port or the simulator's pseudo-terminal; --port PATH\n"
+         "       is the same), sim (the simulated logger, in-process)\n\n"
          "Commands:\n";
   auto commands = Table();
   std::sort(commands.begin(), commands.end(),
@@ -64,8 +95,14 @@ const std::vector<TCommand>& Commands() {
   return Table();
 }
 
-int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+const std::string& ChosenLink() {
+  return LinkOption();
+}
+
+int RunCli(const std::vector<std::string>& allArguments, std::ostream& out, std::ostream& err) {
+  LinkOption().clear();
   try {
+    const std::vector<std::string> arguments = TakeGlobalOptions(allArguments);
     // Find the command whose words begin the arguments (the longest such name).
     const TCommand* command = nullptr;
     size_t used = 0;

@@ -35,6 +35,10 @@ struct TCommand {
 bool RegisterCommand(TCommand command);
 const std::vector<TCommand>& Commands();
 
+// The link chosen with the global option --link LINK (or --port PATH, the same as
+// --link serial:PATH) of the current run; empty when none was given.
+const std::string& ChosenLink();
+
 // Runs `qvl` with its arguments (argv[0] excluded). Failures print "qvl: <message>" on err
 // and give exit status 1.
 int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);

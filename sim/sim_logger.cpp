@@ -1,0 +1,461 @@
+#include "sim/sim_logger.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/device/controller.h"
+#include "core/device/device_time.h"
+#include "core/util/endian.h"
+
+namespace qvl::sim {
+namespace {
+
+constexpr uint32_t kPage = 4096;
+// The parser forgets a half-received frame after this much silence, as the host resends the
+// whole command after a failure.
+constexpr uint64_t kFrameResetMs = 100;
+constexpr double kPi = 3.14159265358979323846;
+constexpr uint16_t kPotZero = 3900;
+constexpr double kAccelMid = 2048;
+constexpr double kCountsPerG = 400;
+
+uint32_t FlashBytesForCode(int code) {
+  switch (code) {
+    case 1:
+      return 2u << 20;
+    case 2:
+      return 4u << 20;
+    case 3:
+      return 8u << 20;
+    case 4:
+      return 32u << 20;
+    case 5:
+      return 64u << 20;
+    default:
+      return 0;
+  }
+}
+
+// The configuration image a logger leaves the factory with.
+// The configuration image a logger leaves the factory with: the default configuration with
+// the potentiometers' zero counts and the accelerometer calibrated (400 counts per g around
+// mid-scale).
+std::vector<uint8_t> DefaultImage() {
+  TController controller;
+  TConfigBlock block = controller.ConfigBlock();
+  block.SetU16(cfg::kFrontZero, kPotZero);
+  block.SetU16(cfg::kRearZero, kPotZero);
+  static const double kReadings[6][3] = {{0, 0, 1},  {0, 0, -1}, {1, 0, 0},
+                                         {-1, 0, 0}, {0, 1, 0},  {0, -1, 0}};
+  for (int position = 0; position < 6; ++position)
+    for (int axis = 0; axis < 3; ++axis)
+      block.SetF32(cfg::kAccelCalibration + size_t(position * 3 + axis) * 4,
+                   float(kAccelMid + kCountsPerG * kReadings[position][axis]));
+  controller.SetConfigBlock(block);
+  return controller.BuildConfigImage();
+}
+
+}  // namespace
+
+TSimLogger::TSimLogger(const TSimOptions& options, uint64_t nowMs)
+    : options_(options), startMs_(nowMs) {
+  configImage_ = DefaultImage();
+  ApplyConfiguration();
+  {
+    TController c;
+    auto lc = c.LogControl().bytes;
+    std::copy(lc.begin(), lc.end(), logControl_.begin());
+  }
+  channelMap_.fill(8);
+  flash_.assign(FlashBytesForCode(options_.flashSizeCode), 0xFF);
+  scratch_.fill(0xFFFF);
+  clockSet_ = options_.clockSet;
+  const uint32_t pcUnits = DateTimeToDeviceTime(Now());
+  clockBase_ = clockSet_ ? uint32_t(int64_t(pcUnits) + options_.clockOffsetUnits) : 0;
+  clockBaseMs_ = nowMs;
+  runStart_ = clockBase_;
+  rideMs_ = nowMs;
+  FillFlash();
+}
+
+int TSimLogger::Version() const {
+  const std::string& id = options_.identification;
+  if (id.size() < 9) return 0;
+  return (id[5] - '0') * 100 + (id[7] - '0') * 10 + (id[8] - '0');
+}
+
+uint32_t TSimLogger::EraseSectorSize() const {
+  return options_.flashSizeCode == 5 ? 262144u : kPage;
+}
+
+uint32_t TSimLogger::Clock(uint64_t nowMs) const {
+  return clockBase_ + uint32_t((nowMs - clockBaseMs_) / 1024);
+}
+
+void TSimLogger::SetClock(uint32_t deviceTime, uint64_t nowMs) {
+  clockBase_ = deviceTime;
+  clockBaseMs_ = nowMs;
+  clockSet_ = true;
+}
+
+void TSimLogger::FillFlash() {
+  if (flash_.empty()) return;
+  // Sessions lie one after another from the start of the flash, each beginning on an erase
+  // sector; every run fills pages whose headers carry the status and the device time.
+  const uint32_t sector = EraseSectorSize();
+  const uint32_t now = DateTimeToDeviceTime(Now());
+  uint32_t address = 0;
+  int marker = 0;
+  for (int s = 0; s < options_.sessions; ++s) {
+    address = (address + sector - 1) / sector * sector;
+    if (address + kPage > flash_.size()) break;
+    const uint32_t sessionTime =
+        now - uint32_t((options_.sessions - s) * 86400.0 / 1.024 / 4);  // six hours apart
+    sessionStart_ = address;
+    uint32_t t = sessionTime;
+    for (int r = 0; r < options_.runsPerSession; ++r) {
+      const int pages = std::max(1, options_.runSeconds / 4);
+      for (int p = 0; p < pages && address + kPage <= flash_.size(); ++p) {
+        uint8_t status = 0xB1;
+        if (p == 0) status |= 0x02;
+        if (p == 0 && r == 0) status |= 0x04 | 0x08;
+        PutU16(&flash_[address], status);
+        PutU32(&flash_[address + 2], t);
+        // Some sample bytes after the header, so that reads see data.
+        for (uint32_t k = 6; k < 64; ++k) flash_[address + k] = uint8_t(k * 7 + p);
+        address += kPage;
+        t += 4;
+      }
+      t += 120;
+    }
+    if (marker + 4 <= int(scratch_.size())) {
+      const uint32_t sectorNumber = sessionStart_ / kPage;
+      scratch_[size_t(marker)] = uint16_t(sectorNumber);
+      scratch_[size_t(marker + 1)] = uint16_t(sectorNumber >> 16);
+      scratch_[size_t(marker + 2)] = uint16_t(sessionTime);
+      scratch_[size_t(marker + 3)] = uint16_t(sessionTime >> 16);
+      marker += 4;
+    }
+  }
+  writeAddress_ = address % uint32_t(flash_.size());
+}
+
+int TSimLogger::DataLength() const {
+  const size_t n = data_.size();
+  switch (command_) {
+    case 0x12:
+      return 4;
+    case 0x20:
+    case 0x28:
+      return n >= 2 ? 2 + GetU16(data_.data()) : -1;
+    case 0x26:
+    case 0x31:
+      return n >= 2 ? 2 + data_[1] : -1;
+    case 0x2D:
+      return 4;
+    case 0x2E:
+    case 0x39:
+    case 0x42:
+      return 2;
+    case 0x3C:
+    case 0x3E:
+      return 6;
+    case 0x43:
+    case 0x44:
+      return 4;
+    case 0x45:
+      return n >= 6 ? 6 + 2 * GetU16(&data_[4]) : -1;
+    case 0x46:
+      return 12;
+    default:  // 0x32, 0x3F, 0x40, 0x7E
+      return 0;
+  }
+}
+
+void TSimLogger::Answer(const std::vector<uint8_t>& bytes, std::vector<TReply>& out) {
+  for (uint8_t b : bytes) out.push_back({b, TReplyKind::Answer});
+}
+
+void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out) {
+  if (inFrame_ && nowMs - lastByteMs_ > kFrameResetMs) inFrame_ = false;
+  lastByteMs_ = nowMs;
+  if (!inFrame_) {
+    switch (byte) {
+      case 0x00: {
+        ++commandCounts_[0];
+        std::vector<uint8_t> id(options_.identification.begin(), options_.identification.end());
+        id.push_back(0);
+        Answer(id, out);
+        return;
+      }
+      case 0x12:
+      case 0x20:
+      case 0x26:
+      case 0x28:
+      case 0x2D:
+      case 0x2E:
+      case 0x31:
+      case 0x32:
+      case 0x39:
+      case 0x3C:
+      case 0x3E:
+      case 0x3F:
+      case 0x40:
+      case 0x42:
+      case 0x43:
+      case 0x44:
+      case 0x45:
+      case 0x46:
+      case 0x7E:
+        break;
+      default:
+        return;  // not a command: ignored
+    }
+    command_ = byte;
+    data_.clear();
+    inFrame_ = true;
+    if (DataLength() == 0) {
+      Echo(out);
+      Execute(nowMs, out);
+      inFrame_ = false;
+    }
+    return;
+  }
+  data_.push_back(byte);
+  // The I/O monitor's register probe: 0x44 with one byte 0x00 or 0xFF, answered with a value
+  // byte and then the echo.
+  if (command_ == 0x44 && data_.size() == 1 && (byte == 0x00 || byte == 0xFF)) {
+    ++commandCounts_[0x44];
+    out.push_back({uint8_t(byte == 0x00 ? 0x5A : 0xA5), TReplyKind::Answer});
+    Echo(out);
+    inFrame_ = false;
+    return;
+  }
+  const int length = DataLength();
+  const bool complete = length >= 0 && int(data_.size()) >= length;
+  if (data_.size() % 8 == 0 || complete) Echo(out);
+  if (complete) {
+    Execute(nowMs, out);
+    inFrame_ = false;
+  }
+}
+
+void TSimLogger::Execute(uint64_t nowMs, std::vector<TReply>& out) {
+  ++commandCounts_[command_];
+  const uint8_t* d = data_.data();
+  const uint32_t flashSize = uint32_t(flash_.size());
+  auto flashByte = [&](uint64_t address) -> uint8_t {
+    return flashSize ? flash_[size_t(address % flashSize)] : 0xFF;
+  };
+  switch (command_) {
+    case 0x12: {
+      uint16_t date, time;
+      DeviceTimeToFat(GetU32(d), date, time);
+      std::vector<uint8_t> a(4);
+      PutU16(&a[0], date);
+      PutU16(&a[2], time);
+      Answer(a, out);
+      break;
+    }
+    case 0x20:
+      std::copy_n(d + 2, std::min<size_t>(16, data_.size() - 2), logControl_.begin());
+      break;
+    case 0x26:
+      std::copy_n(d + 2, std::min<size_t>(48, data_.size() - 2), groups_.begin());
+      break;
+    case 0x31:
+      std::copy_n(d + 2, std::min<size_t>(32, data_.size() - 2), channelMap_.begin());
+      break;
+    case 0x28: {
+      configImage_.assign(data_.begin(), data_.end());
+      // The ride follows the wheel settings that were burned.
+      ApplyConfiguration();
+      break;
+    }
+    case 0x2D: {
+      auto block = RealtimeBlock(nowMs);
+      const uint16_t address = GetU16(d), length = GetU16(d + 2);
+      std::vector<uint8_t> a(length, 0);
+      for (uint16_t k = 0; k < length; ++k)
+        if (address + k < 40) a[k] = block[address + k];
+      Answer(a, out);
+      break;
+    }
+    case 0x2E: {
+      auto values = AnalogValues(nowMs, d[1]);
+      std::vector<uint8_t> a(values.size() * 2);
+      for (size_t k = 0; k < values.size(); ++k) PutI16(&a[2 * k], values[k]);
+      Answer(a, out);
+      break;
+    }
+    case 0x32:
+      Answer(configImage_, out);
+      break;
+    case 0x39:
+      if (d[0] == 0x65) logBlocked_ = d[1] != 0;
+      break;
+    case 0x3C:
+      if (d[0] == 0x01 && d[1] == 0x50) SetClock(GetU32(d + 2), nowMs);
+      break;
+    case 0x3E: {
+      const uint32_t address = GetU32(d);
+      const uint16_t length = GetU16(d + 4);
+      std::vector<uint8_t> a(length);
+      for (uint16_t k = 0; k < length; ++k) a[k] = flashByte(uint64_t(address) + k);
+      Answer(a, out);
+      break;
+    }
+    case 0x3F: {
+      const int version = Version();
+      std::vector<uint8_t> a(version >= 102 ? 16 : version >= 101 ? 14 : 10, 0);
+      PutU32(&a[4], sessionStart_);
+      a[9] = uint8_t(options_.flashSizeCode);
+      Answer(a, out);
+      break;
+    }
+    case 0x40:
+      runStart_ = Clock(nowMs);
+      break;
+    case 0x42:
+      if (GetU16(d) == 0x91FD) {
+        std::fill(flash_.begin(), flash_.end(), 0xFF);
+        writeAddress_ = 0;
+        sessionStart_ = 0;
+      }
+      break;
+    case 0x43: {
+      const uint16_t first = GetU16(d), count = GetU16(d + 2);
+      std::vector<uint8_t> a(2 * size_t(count));
+      for (uint16_t k = 0; k < count; ++k) PutU16(&a[2 * k], scratch_[(first + k) % 256]);
+      Answer(a, out);
+      break;
+    }
+    case 0x44:
+      if (GetU32(d) == 0x47D2C3B5) scratch_.fill(0xFFFF);
+      break;
+    case 0x45:
+      if (GetU16(d) == 0xB66F) {
+        const uint16_t first = GetU16(d + 2), count = GetU16(d + 4);
+        for (uint16_t k = 0; k < count; ++k) scratch_[(first + k) % 256] = GetU16(d + 6 + 2 * k);
+      }
+      break;
+    case 0x46: {
+      const uint32_t start = GetU32(d), stride = GetU32(d + 4);
+      const uint16_t count = GetU16(d + 8), size = GetU16(d + 10);
+      std::vector<uint8_t> a;
+      a.reserve(size_t(count) * size);
+      for (uint32_t k = 0; k < count; ++k)
+        for (uint32_t b = 0; b < size; ++b)
+          a.push_back(flashByte(uint64_t(start) + uint64_t(k) * stride + b));
+      Answer(a, out);
+      break;
+    }
+    case 0x7E: {
+      // Two buttons, pressed now and then.
+      const uint64_t t = (nowMs - startMs_) / 1000;
+      Answer({uint8_t((t % 7 == 0 ? 0x01 : 0) | (t % 11 == 0 ? 0x02 : 0))}, out);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void TSimLogger::ApplyConfiguration() {
+  if (configImage_.size() < 2) return;
+  try {
+    TController c;
+    TMemoryStream stream(std::vector<uint8_t>(configImage_.begin() + 2, configImage_.end()));
+    c.ReadFromStream(stream);
+    const TConfigBlock& b = c.ConfigBlock();
+    pulsesPerTurn_[0] = std::max<uint8_t>(1, b.U8(cfg::kFrontPulses));
+    pulsesPerTurn_[1] = std::max<uint8_t>(1, b.U8(cfg::kRearPulses));
+    circumference_[0] = std::max(0.1f, b.F32(cfg::kFrontCircumference));
+    circumference_[1] = std::max(0.1f, b.F32(cfg::kRearCircumference));
+    zero_[0] = b.U16(cfg::kFrontZero) ? b.U16(cfg::kFrontZero) : kPotZero;
+    zero_[1] = b.U16(cfg::kRearZero) ? b.U16(cfg::kRearZero) : kPotZero;
+    travel_[0] = b.F32(cfg::kFrontTravel) > 0 ? b.F32(cfg::kFrontTravel) : 0.2;
+    travel_[1] = b.F32(cfg::kRearTravel) > 0 ? b.F32(cfg::kRearTravel) : 0.08;
+    span_[0] = b.F32(cfg::kFrontElectricalSpan) > 0 ? b.F32(cfg::kFrontElectricalSpan) : 0.2533;
+    span_[1] = b.F32(cfg::kRearElectricalSpan) > 0 ? b.F32(cfg::kRearElectricalSpan) : 0.1013;
+  } catch (...) {
+    // A configuration the logger cannot read leaves the ride as it was.
+  }
+}
+
+void TSimLogger::UpdateRide(uint64_t nowMs) {
+  if (nowMs <= rideMs_) return;
+  const double t = (nowMs - startMs_) / 1000.0;
+  const double dt = (nowMs - rideMs_) / 1000.0;
+  rideMs_ = nowMs;
+  const uint16_t timer = uint16_t((nowMs - startMs_) * 10);
+  for (int w = 0; w < 2; ++w) {
+    // Rolling along, braking hard now and then (the rear a moment before the front).
+    double v = 6.0 + 3.0 * std::sin(0.21 * t + w * 0.1) + 1.5 * std::sin(0.83 * t);
+    if (std::fmod(t + w * 0.3, 30.0) > 27.0) v = 0;
+    const double pulsesPerSecond = std::max(0.0, v) / circumference_[w] * pulsesPerTurn_[w];
+    pulsePhase_[w] += pulsesPerSecond * dt;
+    const double whole = std::floor(pulsePhase_[w]);
+    if (whole >= 1) {
+      pulseCounter_[w] = uint8_t(pulseCounter_[w] + uint32_t(whole));
+      pulsePhase_[w] -= whole;
+      const double sinceLast = pulsesPerSecond > 0 ? pulsePhase_[w] / pulsesPerSecond : 0;
+      pulseTime_[w] = uint16_t(timer - uint16_t(sinceLast * 10000));
+    }
+  }
+}
+
+std::array<uint8_t, 40> TSimLogger::RealtimeBlock(uint64_t nowMs) {
+  UpdateRide(nowMs);
+  std::array<uint8_t, 40> b{};
+  b[0] = pulseCounter_[0];
+  b[1] = pulseCounter_[1];
+  PutU16(&b[2], pulseTime_[0]);
+  PutU16(&b[4], pulseTime_[1]);
+  PutU16(&b[6], uint16_t((nowMs - startMs_) * 10));
+  uint8_t status = 0;  // waiting
+  if (clockSet_) status |= 0x20;
+  status |= 0x80;  // SD card present
+  b[10] = status;
+  PutU32(&b[12], writeAddress_);
+  PutU16(&b[16], 3);
+  PutU16(&b[18], 1);
+  PutU16(&b[20], 0);
+  PutU16(&b[22], 2);
+  PutU16(&b[24], 1);
+  PutU16(&b[26], 5);
+  PutU32(&b[30], Clock(nowMs));
+  PutU32(&b[34], runStart_);
+  PutU16(&b[38], 261);
+  return b;
+}
+
+std::vector<int16_t> TSimLogger::AnalogValues(uint64_t nowMs, int count) {
+  const double t = (nowMs - startMs_) / 1000.0;
+  std::vector<int16_t> v(size_t(std::max(count, 0)), 0);
+  auto set = [&](int input, double raw) {
+    if (input < count) v[size_t(input)] = int16_t(std::clamp(std::lround(raw), 0L, 4095L));
+  };
+  // Suspension: sag, a rolling wave, and a bump to near bottom-out every few seconds.
+  auto travel = [&](double phase) {
+    double x = 0.25 + 0.08 * std::sin(2 * kPi * 1.1 * t + phase);
+    double bump = std::sin(2 * kPi * 0.37 * t + phase);
+    if (bump > 0.9) x += (bump - 0.9) * 6.0;
+    return std::clamp(x, 0.0, 0.98);
+  };
+  // Travel as a share of the fork's and the shock's travel, read by potentiometers whose count
+  // falls 4096 over their electrical span.
+  set(0, zero_[0] - travel(0) * travel_[0] / span_[0] * 4096);
+  set(1, zero_[1] - travel(0.4) * travel_[1] / span_[1] * 4096);
+  // Battery slowly running down from 12.6 V (18.4 V full scale).
+  set(8, (12.6 - t / 36000.0) / 18.4 * 4096);
+  set(7, 1650 + 20 * std::sin(t / 60));
+  // Accelerometer at 400 counts per g around mid-scale: gravity on Z, bumps, braking on X.
+  const double jolt = std::sin(2 * kPi * 0.37 * t) > 0.9 ? 0.8 : 0;
+  set(18, kAccelMid + kCountsPerG * (0.15 * std::sin(0.5 * t)));
+  set(19, kAccelMid + kCountsPerG * (0.1 * std::sin(1.7 * t)));
+  set(20, kAccelMid + kCountsPerG * (1.0 + jolt + 0.05 * std::sin(9 * t)));
+  return v;
+}
+
+}  // namespace qvl::sim

@@ -1,0 +1,129 @@
+// The simulated logger: the other end of the command protocol, byte by byte. It echoes the
+// command byte after each chunk of 8 data bytes (one echo for a command without data), sends
+// a command's answer only after its last echo, and answers the identification byte 0x00 with
+// its identification string and a 0x00. Behind the frames it keeps a configuration, a clock,
+// the scratch memory, a ring of flash sectors holding recorded sessions and runs, and a ride
+// that moves the wheels, the suspension and the accelerometer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qvl::sim {
+
+// Faults the link between host and simulated logger can suffer.
+struct TSimFaults {
+  double loseRate = 0;         // probability that a byte to the host is lost
+  double corruptEchoRate = 0;  // probability that an echo byte arrives changed
+  int answerDelayMs = 0;       // extra delay before an answer ...
+  double answerDelayRate = 1;  // ... with this probability
+  int64_t silentAfter = -1;    // stops answering after this many bytes from the host
+  int silentForMs = 0;         // ... for this long (0: for good)
+  int64_t unplugAfter = -1;    // the logger is unplugged after this many bytes from the host
+  int replugAfterMs = 1000;    // ... and plugged in again after this long (0: never)
+};
+
+struct TSimOptions {
+  std::string identification = "QVL R2.11";
+  int flashSizeCode = 1;  // 1 = 2 MiB ... 5 = 64 MiB, 0 = no flash
+  int sessions = 2;
+  int runsPerSession = 2;
+  int runSeconds = 20;     // length of each recorded run
+  int bytesPerSecond = 0;  // line speed towards the host; 0 = as fast as it goes
+  bool clockSet = true;
+  int clockOffsetUnits = 0;  // the logger clock's error against the PC clock
+  uint32_t seed = 1;
+  TSimFaults faults;
+};
+
+// What a reply byte is, so that faults can pick on echoes and answers.
+enum class TReplyKind { Echo, Answer };
+
+struct TReply {
+  uint8_t byte;
+  TReplyKind kind;
+};
+
+class TSimLogger {
+ public:
+  // nowMs: the simulation's millisecond clock (steady); pcNow: the PC's date-time at start.
+  explicit TSimLogger(const TSimOptions& options, uint64_t nowMs = 0);
+
+  // One byte from the host at time nowMs; appends the logger's reply bytes.
+  void Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out);
+
+  // --- state, for tests and the program's report ---
+  const std::string& Identification() const { return options_.identification; }
+  int Version() const;
+  uint32_t FlashSize() const { return uint32_t(flash_.size()); }
+  uint32_t EraseSectorSize() const;
+  uint32_t FlashWriteAddress() const { return writeAddress_; }
+  uint32_t SessionStartAddress() const { return sessionStart_; }
+  const std::vector<uint8_t>& Flash() const { return flash_; }
+  std::vector<uint8_t>& Flash() { return flash_; }
+  const std::array<uint16_t, 256>& Scratch() const { return scratch_; }
+  std::array<uint16_t, 256>& Scratch() { return scratch_; }
+  const std::vector<uint8_t>& ConfigImage() const { return configImage_; }
+  const std::array<uint8_t, 16>& LogControl() const { return logControl_; }
+  const std::array<uint8_t, 48>& LoggingGroups() const { return groups_; }
+  const std::array<uint8_t, 32>& ChannelMap() const { return channelMap_; }
+  uint32_t Clock(uint64_t nowMs) const;
+  bool ClockSet() const { return clockSet_; }
+  bool LogBlocked() const { return logBlocked_; }
+  int CommandCount(uint8_t command) const { return commandCounts_[command]; }
+  // Starts the clock at a device time (as 0x3C does).
+  void SetClock(uint32_t deviceTime, uint64_t nowMs);
+  // The 40-byte real-time block and the raw analog values at nowMs.
+  std::array<uint8_t, 40> RealtimeBlock(uint64_t nowMs);
+  std::vector<int16_t> AnalogValues(uint64_t nowMs, int count);
+
+ private:
+  void Execute(uint64_t nowMs, std::vector<TReply>& out);
+  int DataLength() const;
+  void Answer(const std::vector<uint8_t>& bytes, std::vector<TReply>& out);
+  void Echo(std::vector<TReply>& out) { out.push_back({command_, TReplyKind::Echo}); }
+  void FillFlash();
+  void UpdateRide(uint64_t nowMs);
+  // Takes the wheel and potentiometer settings of the configuration image.
+  void ApplyConfiguration();
+
+  TSimOptions options_;
+  // Frame parser.
+  bool inFrame_ = false;
+  uint8_t command_ = 0;
+  std::vector<uint8_t> data_;
+  uint64_t lastByteMs_ = 0;
+  std::array<int, 256> commandCounts_{};
+
+  // Logger state.
+  std::vector<uint8_t> configImage_;
+  std::array<uint8_t, 16> logControl_{};
+  std::array<uint8_t, 48> groups_{};
+  std::array<uint8_t, 32> channelMap_{};
+  std::vector<uint8_t> flash_;
+  uint32_t writeAddress_ = 0;
+  uint32_t sessionStart_ = 0;
+  std::array<uint16_t, 256> scratch_{};
+  bool clockSet_ = true;
+  uint32_t clockBase_ = 0;
+  uint64_t clockBaseMs_ = 0;
+  uint32_t runStart_ = 0;
+  bool logBlocked_ = false;
+  uint64_t startMs_ = 0;
+
+  // Ride state.
+  uint8_t pulsesPerTurn_[2] = {8, 8};
+  double circumference_[2] = {2.2343059, 2.2343059};
+  double zero_[2] = {3900, 3900};
+  double travel_[2] = {0.2, 0.08};
+  double span_[2] = {0.2533, 0.1013};
+  uint64_t rideMs_ = 0;
+  double pulsePhase_[2] = {0, 0};
+  uint8_t pulseCounter_[2] = {0, 0};
+  uint16_t pulseTime_[2] = {0, 0};
+};
+
+}  // namespace qvl::sim
