@@ -5,7 +5,9 @@
 
 #include "core/device/controller.h"
 #include "core/device/device_time.h"
+#include "core/logdata/log_record.h"
 #include "core/util/endian.h"
+#include "sim/flash_image_encoder.h"
 
 namespace qvl::sim {
 namespace {
@@ -100,42 +102,62 @@ void TSimLogger::SetClock(uint32_t deviceTime, uint64_t nowMs) {
 
 void TSimLogger::FillFlash() {
   if (flash_.empty()) return;
-  // Sessions lie one after another from the start of the flash, each beginning on an erase
-  // sector; every run fills pages whose headers carry the status and the device time.
+  // The logging groups of the factory configuration, as the recorder samples them: periods in
+  // ticks of 1 ms, each group's inputs in input order.
+  TController controller;
+  TMemoryStream stream(std::vector<uint8_t>(configImage_.begin() + 2, configImage_.end()));
+  controller.ReadFromStream(stream);
+  controller.BuildLoggingGroups();
+  TDataLogGroups groups;
+  for (int g = 0; g < controller.LoggingGroupCount(); ++g) {
+    TDataLogGroup group;
+    group.period = controller.LoggingGroups()[size_t(g)].periodMs;
+    for (int input = 0; input < kChannelMapSize; ++input)
+      if ((controller.ChannelMap()[size_t(input)] & 0x1F) == g && group.count < kMaxGroupChannels)
+        group.channels[size_t(group.count++)] = int16_t(input);
+    if (group.period > 0 && group.count > 0) groups.push_back(group);
+  }
+
+  // Sessions six hours apart, the last one ending a while ago; each session's runs a minute
+  // apart. Every session starts on an erase sector and has its marker in the scratch memory.
   const uint32_t sector = EraseSectorSize();
   const uint32_t now = DateTimeToDeviceTime(Now());
+  const uint32_t runTicks = uint32_t(std::max(1, options_.runSeconds)) * 1000;
   uint32_t address = 0;
   int marker = 0;
   for (int s = 0; s < options_.sessions; ++s) {
     address = (address + sector - 1) / sector * sector;
-    if (address + kPage > flash_.size()) break;
-    const uint32_t sessionTime =
-        now - uint32_t((options_.sessions - s) * 86400.0 / 1.024 / 4);  // six hours apart
-    sessionStart_ = address;
-    uint32_t t = sessionTime;
+    if (uint64_t(address) + sector > flash_.size()) break;
+    const uint32_t sessionTime = now - uint32_t((options_.sessions - s) * 21094);
+    TFlashImageEncoder encoder(groups, address, sector);
+    uint32_t tick = encoder.BeginSession(1000, sessionTime);
     for (int r = 0; r < options_.runsPerSession; ++r) {
-      const int pages = std::max(1, options_.runSeconds / 4);
-      for (int p = 0; p < pages && address + kPage <= flash_.size(); ++p) {
-        uint8_t status = 0xB1;
-        if (p == 0) status |= 0x02;
-        if (p == 0 && r == 0) status |= 0x04 | 0x08;
-        PutU16(&flash_[address], status);
-        PutU32(&flash_[address + 2], t);
-        // Some sample bytes after the header, so that reads see data.
-        for (uint32_t k = 6; k < 64; ++k) flash_[address + k] = uint8_t(k * 7 + p);
-        address += kPage;
-        t += 4;
-      }
-      t += 120;
+      if (r > 0)
+        tick =
+            encoder.BeginRun(encoder.CurrentTick() + 60000,
+                             sessionTime + uint32_t((encoder.CurrentTick() + 60000 - 1000) / 1024));
+      const uint64_t rideOffset = uint64_t(s) * 3600000 + r * 600000;
+      encoder.AdvanceTo(tick + runTicks, [&](int g, uint32_t t, uint16_t* values, int count) {
+        auto raw = AnalogValues(startMs_ + rideOffset + t, kChannelMapSize);
+        for (int k = 0; k < count; ++k)
+          values[k] = uint16_t(raw[size_t(groups[size_t(g)].channels[size_t(k)])] & 0x0FFF);
+      });
+      encoder.TimeMark(encoder.CurrentTick());
     }
+    encoder.Finish();
+    const auto& image = encoder.Image();
+    if (uint64_t(address) + image.size() > flash_.size()) break;
+    CopyIntoFlash(flash_, address, image);
+    sessionStart_ = address;
     if (marker + 4 <= int(scratch_.size())) {
-      const uint32_t sectorNumber = sessionStart_ / kPage;
+      const uint32_t sectorNumber = address / kPage;
       scratch_[size_t(marker)] = uint16_t(sectorNumber);
       scratch_[size_t(marker + 1)] = uint16_t(sectorNumber >> 16);
       scratch_[size_t(marker + 2)] = uint16_t(sessionTime);
       scratch_[size_t(marker + 3)] = uint16_t(sessionTime >> 16);
       marker += 4;
     }
+    address += uint32_t(image.size());
   }
   writeAddress_ = address % uint32_t(flash_.size());
 }
