@@ -174,6 +174,7 @@ void TStripButton::mousePressEvent(QMouseEvent* event) {
     return;
   }
   QAbstractButton::mousePressEvent(event);
+  if (event->button() == Qt::LeftButton) emit LeftDown();
 }
 
 void TStripButton::mouseReleaseEvent(QMouseEvent* event) {
@@ -184,7 +185,9 @@ void TStripButton::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
     return;
   }
+  // The click (when released on the button) comes first, then the release wherever it was.
   QAbstractButton::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton) emit LeftUp();
 }
 
 TStripToolBar::TStripToolBar(QWidget* parent, const QColor& colour, const QString& hint)

@@ -50,6 +50,9 @@ class TStripButton : public QAbstractButton {
 
  signals:
   void RightClicked();
+  // The left mouse button went down on the button, and came up again wherever the mouse was.
+  void LeftDown();
+  void LeftUp();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

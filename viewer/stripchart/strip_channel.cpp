@@ -462,12 +462,12 @@ void TStripCursor::CreateButtons(QWidget* toolBar) {
       black);
   for (TStripButton* b : {m_ExpandButton.data(), m_ContractButton.data()}) {
     b->resize(kCursorButtonWidth, 15);
-    connect(b, &QAbstractButton::released, this, &TStripCursor::ButtonReleased);
+    connect(b, &TStripButton::LeftUp, this, &TStripCursor::ButtonReleased);
     b->show();
     b->raise();
   }
-  connect(m_ExpandButton, &QAbstractButton::pressed, this, &TStripCursor::ExpandPressed);
-  connect(m_ContractButton, &QAbstractButton::pressed, this, &TStripCursor::ContractPressed);
+  connect(m_ExpandButton, &TStripButton::LeftDown, this, &TStripCursor::ExpandPressed);
+  connect(m_ContractButton, &TStripButton::LeftDown, this, &TStripCursor::ContractPressed);
   connect(m_ExpandButton, &QAbstractButton::clicked, this, &TStripCursor::ExpandClicked);
   connect(m_ContractButton, &QAbstractButton::clicked, this, &TStripCursor::ContractClicked);
 }
@@ -503,6 +503,7 @@ void TStripCursor::ContractPressed() {
 
 void TStripCursor::ButtonReleased() {
   if (!m_TemporaryZoom) return;
+  m_TemporaryZoom = false;
   m_Chart->BeginUpdate();
   m_Chart->SetXScale(m_SavedXScale);
   m_Chart->SetStart(m_SavedStart);
@@ -510,12 +511,12 @@ void TStripCursor::ButtonReleased() {
 }
 
 void TStripCursor::ExpandClicked() {
-  if (m_TemporaryZoom) return;
+  if (m_TemporaryZoom) return;  // the click of a temporary zoom, restored just after
   m_Chart->ZoomAroundCursor(this, m_Chart->XScale() / 1.3);
 }
 
 void TStripCursor::ContractClicked() {
-  if (m_TemporaryZoom) return;
+  if (m_TemporaryZoom) return;  // the click of a temporary zoom, restored just after
   m_Chart->ZoomAroundCursor(this, m_Chart->XScale() * 1.3);
 }
 

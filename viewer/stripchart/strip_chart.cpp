@@ -9,6 +9,7 @@
 #include <QToolTip>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "viewer/stripchart/strip_button.h"
 #include "viewer/stripchart/strip_geometry.h"
@@ -157,7 +158,8 @@ void TKelStripChart::InvalidateAll() {
 
 QRegion TKelStripChart::PlotAndLabels() const {
   QRect p = PlotRect();
-  return QRegion(QRect(p.left(), p.top(), p.width(), p.height() + kTimeLabelHeight));
+  return QRegion(QRect(p.left(), p.top(), p.width(), p.height() + kTimeLabelHeight)) |
+         QRegion(QRect(0, p.bottom() + 1, p.left(), kTimeLabelHeight));
 }
 
 // ---------------------------------------------------------------- geometry
@@ -524,9 +526,13 @@ void TKelStripChart::ScrollTo(long long pixel, bool moveScrollBar) {
     else
       m_Dirty |= QRect(area.right() + 1 + d, area.top(), -d, area.height());
   }
-  // The frame columns at both ends show grid and labels that depend on the position.
+  // The frame columns at both ends show grid and labels that depend on the position, and
+  // time labels near either end appear or go as they come to fit or stop fitting.
   m_Dirty |= QRect(plot.left(), plot.top(), 1, plot.height() + kTimeLabelHeight);
   m_Dirty |= QRect(plot.right(), plot.top(), 1, plot.height() + kTimeLabelHeight);
+  const int labelZone = int(std::min<long long>(std::llabs(dx), plot.width())) + kMaxTimeLabelWidth;
+  m_Dirty |= QRect(0, plot.bottom() + 1, plot.left() + labelZone, kTimeLabelHeight);
+  m_Dirty |= QRect(plot.right() + 1 - labelZone, plot.bottom() + 1, labelZone, kTimeLabelHeight);
   if (moveScrollBar) {
     QSignalBlocker block(m_ScrollBar);
     m_ScrollBar->setValue(int(std::clamp(m_Start / m_Divisor, 0LL, (long long)INT32_MAX)));

@@ -252,6 +252,8 @@ class TKelStripChart : public QWidget {
   static constexpr int kTopToolBarHeight = 29;
   static constexpr int kRightToolBarWidth = 60;
   static constexpr int kTimeLabelHeight = 20;
+  // Time labels wider than this are cut.
+  static constexpr int kMaxTimeLabelWidth = 120;
 
   // --- Properties
   bool HorizontalScrollBar() const { return m_HasScrollBar; }

@@ -214,26 +214,27 @@ void TKelStripChart::DrawCurves(QPainter& painter, const QRect& clip) {
         flush();
         continue;
       }
-      // Many samples: one stroke per column from the lowest to the highest sample under it,
-      // joined to the neighbouring column where the curve jumps between them.
-      const TYPix* cols = p.Columns(globalFirst, count, h);
+      // Many samples: one stroke per column from the lowest to the highest sample under it.
+      // Where the curve jumps between two columns, the stroke reaches on to the neighbour's
+      // range so the trace stays joined. Strokes are vertical only, so a column looks the same
+      // whichever part of the plot is being drawn.
+      const TYPix* cols = p.Columns(globalFirst - 1, count + 1, h);
       lines.clear();
-      lines.reserve(std::size_t(count) * 2);
-      const TYPix* prev = nullptr;
+      lines.reserve(std::size_t(count));
+      const TYPix* prev = cols[0].Empty() ? nullptr : &cols[0];
       for (int k = 0; k < count; ++k) {
-        const TYPix& col = cols[k];
+        const TYPix& col = cols[k + 1];
         if (col.Empty()) {
           prev = nullptr;
           continue;
         }
-        const int x = first + k;
-        lines.emplace_back(x, band.top() + col.Min, x, band.top() + col.Max);
+        int lo = col.Min, hi = col.Max;
         if (prev) {
-          if (prev->Max < col.Min)
-            lines.emplace_back(x - 1, band.top() + prev->Max, x, band.top() + col.Min);
-          else if (prev->Min > col.Max)
-            lines.emplace_back(x - 1, band.top() + prev->Min, x, band.top() + col.Max);
+          if (prev->Max < lo) lo = prev->Max + 1;
+          if (prev->Min > hi) hi = prev->Min - 1;
         }
+        const int x = first + k;
+        lines.emplace_back(x, band.top() + lo, x, band.top() + hi);
         prev = &col;
       }
       if (!lines.empty()) painter.drawLines(lines.data(), int(lines.size()));
@@ -269,7 +270,7 @@ void TKelStripChart::DrawHighlights(QPainter& painter, const QRect& clip) {
       long long x1 = pixelOf(hl.Last) + 1 - m_Start + plot.left();
       if (x1 < first || x0 > last) continue;
       x0 = std::max(x0, (long long)first - 1);
-      x1 = std::min(x1, (long long)last + 1);
+      x1 = std::min(x1, (long long)last + 2);  // edges beyond the clip stay out of it
       QRect r(int(x0), band.top() + 1, int(std::max(1LL, x1 - x0)), band.height() - 2);
       painter.fillRect(r, ColorToQColor(hl.Brush));
       painter.setPen(QPen(ColorToQColor(hl.Pen), 0));
@@ -306,7 +307,9 @@ void TKelStripChart::DrawBookmarkTabs(QPainter& painter, const QRect& clip) {
 
 void TKelStripChart::DrawTimeLabels(QPainter& painter, const QRect& clip) {
   const QRect plot = PlotRect();
-  const QRect strip(plot.left(), plot.bottom() + 1, plot.width(), kTimeLabelHeight);
+  // The labels may reach into the scale margin on the left; on the right they end at the
+  // plot's edge, where the right toolbar begins. A label that does not fit is left out whole.
+  const QRect strip(0, plot.bottom() + 1, plot.right() + 1, kTimeLabelHeight);
   if (!strip.intersects(clip) || m_Channels.empty()) return;
   const double step = m_TimeStep.Step;
   if (!(step > 0) || !(m_PixelsPerUnit > 0)) return;
@@ -315,8 +318,7 @@ void TKelStripChart::DrawTimeLabels(QPainter& painter, const QRect& clip) {
   painter.setFont(m_ScaleFont);
   painter.setPen(m_ScaleColour);
   QFontMetrics fm(m_ScaleFont);
-  // Labels reach up to half their width beyond their step: look that far outside the clip.
-  const int reach = 80;
+  const int reach = kMaxTimeLabelWidth / 2 + 1;
   double firstX = double(m_Start + clip.left() - reach - plot.left()) / m_PixelsPerUnit;
   double lastX = double(m_Start + clip.right() + reach - plot.left()) / m_PixelsPerUnit;
   long long k0 = (long long)std::floor(firstX / step);
@@ -324,10 +326,12 @@ void TKelStripChart::DrawTimeLabels(QPainter& painter, const QRect& clip) {
   for (long long k = k0; k <= k1 && k - k0 < 100000; ++k) {
     double t = double(k) * step;
     long long x = XToPixel(t) - m_Start + plot.left();
+    if (x < plot.left() || x > plot.right()) continue;
     QString text = QString::fromStdString(FormatTimeLabel(t, m_TimeStep.Decimals));
-    int w = fm.horizontalAdvance(text);
-    painter.drawText(QRect(int(x) - w / 2 - 1, plot.bottom() + 1 + 4, w + 2, fm.height()),
-                     Qt::AlignCenter, text);
+    int w = std::min(fm.horizontalAdvance(text), kMaxTimeLabelWidth - 2);
+    QRect r(int(x) - w / 2 - 1, plot.bottom() + 1 + 4, w + 2, fm.height());
+    if (r.left() < strip.left() || r.right() > strip.right()) continue;
+    painter.drawText(r, Qt::AlignCenter, text);
   }
   painter.restore();
 }
