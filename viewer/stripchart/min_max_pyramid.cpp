@@ -9,15 +9,16 @@ namespace {
 constexpr TMinMax kEmpty = {std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity()};
 
-// Folds sample v into r; a NaN fails both comparisons and is left out.
+// Folds sample v into r; a NaN fails both comparisons and is left out. Written as selections
+// so that they compile to min/max instructions instead of branches on noisy data.
 inline void Add(TMinMax& r, float v) {
-  if (v < r.Min) r.Min = v;
-  if (v > r.Max) r.Max = v;
+  r.Min = v < r.Min ? v : r.Min;
+  r.Max = v > r.Max ? v : r.Max;
 }
 
 inline void Add(TMinMax& r, const TMinMax& e) {
-  if (e.Min < r.Min) r.Min = e.Min;
-  if (e.Max > r.Max) r.Max = e.Max;
+  r.Min = e.Min < r.Min ? e.Min : r.Min;
+  r.Max = e.Max > r.Max ? e.Max : r.Max;
 }
 
 }  // namespace
@@ -88,6 +89,16 @@ TMinMax TMinMaxPyramid::Range(std::size_t first, std::size_t last) const {
     hi = hiUp;
   }
   return r;
+}
+
+void TMinMaxPyramid::Prefetch(std::size_t index) const {
+  if (index >= m_Count) return;
+  __builtin_prefetch(m_Samples + index);
+  for (const auto& level : m_Levels) {
+    index /= kFactor;
+    if (index >= level.size()) return;
+    __builtin_prefetch(level.data() + index);
+  }
 }
 
 std::size_t TMinMaxPyramid::MemoryBytes() const {

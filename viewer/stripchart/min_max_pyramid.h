@@ -32,6 +32,11 @@ class TMinMaxPyramid {
   // stretch holds no number.
   TMinMax Range(std::size_t first, std::size_t last) const;
 
+  // Asks the processor to fetch what Range will read around sample `index` (the blocks that
+  // hold it on every level), so that walking a long curve column by column does not wait on
+  // memory at each step.
+  void Prefetch(std::size_t index) const;
+
   // Bytes held by the levels above the samples.
   std::size_t MemoryBytes() const;
   std::size_t LevelCount() const { return m_Levels.size(); }

@@ -71,7 +71,16 @@ void ComputeColumns(const TMinMaxPyramid& pyramid, const TSampleMapping& mapping
   if (count <= 0 || mapping.Count == 0) return;
   std::size_t n = std::min(mapping.Count, pyramid.Count());
   std::size_t begin = mapping.FirstAtOrAfter(firstColumn);
+  // Long curves are read a few columns ahead of use: each column's samples lie far from the
+  // previous column's, beyond what the processor fetches by itself.
+  constexpr int kAhead = 8;
+  const bool prefetch = n > (std::size_t(1) << 16);
+  if (prefetch)
+    for (int c = 1; c <= kAhead && c <= count; ++c)
+      pyramid.Prefetch(mapping.FirstAtOrAfter(firstColumn + c));
   for (int c = 0; c < count && begin < n; ++c) {
+    if (prefetch && c + kAhead < count)
+      pyramid.Prefetch(mapping.FirstAtOrAfter(firstColumn + c + kAhead + 1));
     std::size_t end = mapping.FirstAtOrAfter(firstColumn + c + 1);
     if (end > begin) {
       TMinMax r = pyramid.Range(begin, std::min(end, n));

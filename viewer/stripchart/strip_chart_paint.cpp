@@ -17,6 +17,34 @@ constexpr int kCursorBelowPlot = 10;
 // From this many pixels per sample on, each sample is marked with a small square.
 constexpr double kMarkSamplesFrom = 8;
 
+// Direct writes of single pixels and vertical strokes into the cached image, within a clip
+// rectangle. The many grid dots and curve strokes go this way; the painter draws the rest.
+class TRaster {
+ public:
+  TRaster(QImage& image, const QRect& clip)
+      : m_Bits(image.bits()), m_Stride(image.bytesPerLine()), m_Clip(clip & image.rect()) {}
+  void Dot(int x, int y, QRgb colour) {
+    if (m_Clip.contains(x, y)) Line(y)[x] = colour;
+  }
+  void VLine(int x, int y0, int y1, QRgb colour) {
+    if (x < m_Clip.left() || x > m_Clip.right()) return;
+    y0 = std::max(y0, m_Clip.top());
+    y1 = std::min(y1, m_Clip.bottom());
+    for (int y = y0; y <= y1; ++y) Line(y)[x] = colour;
+  }
+  TRaster Clipped(const QRect& r) const {
+    TRaster c = *this;
+    c.m_Clip &= r;
+    return c;
+  }
+
+ private:
+  QRgb* Line(int y) { return reinterpret_cast<QRgb*>(m_Bits + y * m_Stride); }
+  uchar* m_Bits;
+  qsizetype m_Stride;
+  QRect m_Clip;
+};
+
 // Columns [first, last] of `clip` that lie inside the plot, between its frame columns.
 bool InnerColumns(const QRect& plot, const QRect& clip, int& first, int& last) {
   first = std::max(plot.left() + 1, clip.left());
@@ -101,22 +129,23 @@ void TKelStripChart::DrawScales(QPainter& painter, const QRect& clip) {
 }
 
 void TKelStripChart::DrawFrames(QPainter& painter, const QRect& clip) {
+  // White frames; the inside is already the background colour (filled with the clip).
   painter.setPen(QPen(Qt::white, 0));
-  painter.setBrush(m_Background);
+  painter.setBrush(Qt::NoBrush);
   for (const auto& c : m_Channels) {
     const QRect& band = c->m_Rect;
     if (band.height() <= 0 || !band.intersects(clip)) continue;
     painter.drawRect(band.adjusted(0, 0, -1, -1));
   }
-  painter.setBrush(Qt::NoBrush);
 }
 
 void TKelStripChart::DrawGrid(QPainter& painter, const QRect& clip) {
   const QRect plot = PlotRect();
   int first, last;
   if (!InnerColumns(plot, clip, first, last)) return;
-  painter.setPen(m_GridPen.color());
-  QPolygon dots;
+  (void)painter;
+  TRaster raster(m_Cache, clip);
+  const QRgb grid = m_GridPen.color().rgb() | 0xFF000000u;
   // Horizontal lines at the ticks of each band's first axis, dotted on every second column
   // of the whole curve so that scrolled parts line up.
   for (const auto& c : m_Channels) {
@@ -127,8 +156,7 @@ void TKelStripChart::DrawGrid(QPainter& painter, const QRect& clip) {
       int y = bandBottom - pixel;
       if (y <= band.top() || y >= band.bottom() || y < clip.top() || y > clip.bottom()) continue;
       long long global = m_Start + (first - plot.left());
-      int x = first + int(global & 1);
-      for (; x <= last; x += 2) dots << QPoint(x, y);
+      for (int x = first + int(global & 1); x <= last; x += 2) raster.Dot(x, y, grid);
     }
   }
   // Vertical lines at every time step, dotted on every second row.
@@ -145,11 +173,10 @@ void TKelStripChart::DrawGrid(QPainter& painter, const QRect& clip) {
         const QRect& band = c->m_Rect;
         int y0 = std::max(band.top() + 1, clip.top());
         int y1 = std::min(band.bottom() - 1, clip.bottom());
-        for (int y = y0 + ((y0 - band.top()) & 1); y <= y1; y += 2) dots << QPoint(int(x), y);
+        for (int y = y0 + ((y0 - band.top()) & 1); y <= y1; y += 2) raster.Dot(int(x), y, grid);
       }
     }
   }
-  if (!dots.isEmpty()) painter.drawPoints(dots);
 }
 
 void TKelStripChart::DrawBookmarkLines(QPainter& painter, const QRect& clip) {
@@ -219,6 +246,12 @@ void TKelStripChart::DrawCurves(QPainter& painter, const QRect& clip) {
       // range so the trace stays joined. Strokes are vertical only, so a column looks the same
       // whichever part of the plot is being drawn.
       const TYPix* cols = p.Columns(globalFirst - 1, count + 1, h);
+      // A thin solid opaque pen is written straight into the image.
+      const bool direct = p.m_Pen.widthF() <= 1 && p.m_Pen.style() == Qt::SolidLine &&
+                          p.m_Pen.color().alpha() == 255 &&
+                          p.m_Pen.brush().style() == Qt::SolidPattern;
+      const QRgb colour = p.m_Pen.color().rgb() | 0xFF000000u;
+      TRaster raster = TRaster(m_Cache, clip).Clipped(QRect(first, band.top() + 1, count, h - 2));
       lines.clear();
       lines.reserve(std::size_t(count));
       const TYPix* prev = cols[0].Empty() ? nullptr : &cols[0];
@@ -234,7 +267,10 @@ void TKelStripChart::DrawCurves(QPainter& painter, const QRect& clip) {
           if (prev->Min > hi) hi = prev->Min - 1;
         }
         const int x = first + k;
-        lines.emplace_back(x, band.top() + lo, x, band.top() + hi);
+        if (direct)
+          raster.VLine(x, band.top() + lo, band.top() + hi, colour);
+        else
+          lines.emplace_back(x, band.top() + lo, x, band.top() + hi);
         prev = &col;
       }
       if (!lines.empty()) painter.drawLines(lines.data(), int(lines.size()));
