@@ -378,6 +378,8 @@ TEST(Burn, FailureRestoresTheTimeOutAndResumesPolling) {
   rig.controller.SetActive(true);
   ASSERT_NE(rig.controller.CommThread(), nullptr);
   rig.controller.PausePolling();
+  // The thread may have found the silent link before the pause; the link is ours now.
+  rig.controller.SetConnected(true);
   rig.link->silent = false;
   rig.link->echo = [](uint8_t c, int, int) { return c == 0x26 ? uint8_t(0) : c; };
   rig.link->SetTimeOut(300);

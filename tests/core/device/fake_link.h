@@ -65,8 +65,8 @@ class TScriptedLink : public ICommChannel {
 
   // --- script ---
   std::string identification = "QVL R2.11";
-  bool answerIdentification = true;
-  bool silent = false;  // no echoes, no answers
+  std::atomic<bool> answerIdentification{true};
+  std::atomic<bool> silent{false};  // no echoes, no answers
   std::map<uint8_t, int> dataLength;
   // Answer bytes for a command (empty: none).
   std::function<std::vector<uint8_t>(uint8_t, const std::vector<uint8_t>&)> answer;
