@@ -1,0 +1,160 @@
+// qvl firmware: program the logger with an Intel HEX image through its bootloader, or check
+// what a HEX file holds.
+#include <ostream>
+
+#include "cli/command.h"
+#include "cli/json.h"
+#include "cli/logger_session.h"
+#include "core/util/exceptions.h"
+#include "core/util/number_format.h"
+#include "tool/firmware_programmer.h"
+#include "tool/hex_code_rows.h"
+
+namespace qvl::cli {
+namespace {
+
+int Check(const std::string& file, bool json, std::ostream& out) {
+  Tp33CodeRows rows;
+  rows.LoadFromFile(file);
+  int first = -1, last = -1;
+  for (const TCodeRow& r : rows.Rows) {
+    if (first < 0 || r.number < first) first = r.number;
+    if (r.number > last) last = r.number;
+  }
+  if (json) {
+    TJson j = TJson::Object();
+    j["rows"] = rows.Rows.size();
+    j["first_row"] = first;
+    j["last_row"] = last;
+    TJson ranges = TJson::Array();
+    for (const TExtendedRange& r : rows.Ranges) {
+      TJson e = TJson::Object();
+      e["word_base"] = r.wordBase;
+      e["first_row"] = r.firstRow;
+      e["last_row"] = r.lastRow;
+      ranges.Push(e);
+    }
+    j["extended_ranges"] = ranges;
+    out << j.Dump() << "\n";
+    return 0;
+  }
+  out << "Rows:        " << rows.Rows.size() << "\n"
+      << "First row:   " << first << "\n"
+      << "Last row:    " << last << "\n";
+  for (const TExtendedRange& r : rows.Ranges) {
+    out << "Extended address " << Format("0x%08X", r.wordBase) << " words: ";
+    if (r.firstRow < 0)
+      out << "no data\n";
+    else
+      out << "rows " << r.firstRow << " to " << r.lastRow << "\n";
+  }
+  return 0;
+}
+
+// Opens the link as the polling thread would: a USB link by its identifiers, any other at the
+// logger's line speed.
+void OpenLoggerLink(ICommChannel& link) {
+  if (std::string(link.GetImplementor().className) == kHidChannelClass)
+    link.Open("USB", "", 4096, 0x04D80339);
+  else
+    link.Open(link.GetPortName(), "", 4096, 57600);
+}
+
+// The log text as lines: the window's memo starts a new line at each carriage return.
+class TLogLines {
+ public:
+  void Add(const std::string& text) {
+    for (char c : text) {
+      if (c == '\r') {
+        lines_.push_back(current_);
+        current_.clear();
+      } else {
+        current_ += c;
+      }
+    }
+  }
+  std::vector<std::string> All() const {
+    auto all = lines_;
+    if (!current_.empty()) all.push_back(current_);
+    return all;
+  }
+  const std::string& Current() const { return current_; }
+
+ private:
+  std::vector<std::string> lines_;
+  std::string current_;
+};
+
+int Program(const std::string& file, bool json, std::ostream& out, std::ostream& err) {
+  // The bootloader is talked to directly: no polling thread, which would take the
+  // bootloader's answer for a logger that is not a QVL.
+  TCommChannelPtr link = CreateLinkChannel(ChosenLink());
+  OpenLoggerLink(*link);
+  if (!link->IsOpen()) throw Exception(link->GetLastErrorText());
+  TFirmwareProgrammer programmer(link);
+  TLogLines log;
+  size_t printed = 0;
+  int lastPercent = -1;
+  bool ok = programmer.Program(
+      file,
+      [&](const std::string& text) {
+        log.Add(text);
+        if (json) return;
+        auto lines = log.All();
+        // Print the lines that are complete; the current one is shown as it grows.
+        for (; printed + 1 < lines.size() || (printed < lines.size() && log.Current().empty());
+             ++printed) {
+          if (lastPercent >= 0) {
+            err << "\n";
+            lastPercent = -1;
+          }
+          out << lines[printed] << "\n" << std::flush;
+        }
+      },
+      [&](int percent) {
+        if (json || percent == lastPercent) return;
+        lastPercent = percent;
+        int filled = percent * 40 / 100;
+        err << "\r[" << std::string(size_t(filled), '#') << std::string(size_t(40 - filled), '.')
+            << "] " << percent << "%" << std::flush;
+      });
+  auto lines = log.All();
+  if (json) {
+    TJson j = TJson::Object();
+    j["ok"] = ok;
+    j["file"] = file;
+    TJson l = TJson::Array();
+    for (const auto& line : lines) l.Push(line);
+    j["log"] = l;
+    out << j.Dump() << "\n";
+  } else {
+    if (lastPercent >= 0) err << "\n";
+    for (; printed < lines.size(); ++printed) out << lines[printed] << "\n";
+  }
+  return ok ? 0 : 1;
+}
+
+int Firmware(const TArgs& args, std::ostream& out, std::ostream& err) {
+  if (args.positional.size() != 1) throw Exception("firmware needs one FILE.hex");
+  const std::string& file = args.positional[0];
+  if (args.Has("--check")) return Check(file, args.Has("--json"), out);
+  return Program(file, args.Has("--json"), out, err);
+}
+
+}  // namespace
+
+QVL_CLI_COMMAND({
+    .name = "firmware",
+    .usage = "[--check] FILE.hex [--json]",
+    .summary = "program the logger's firmware from an Intel HEX file",
+    .help = "Switches the logger on the chosen link into its bootloader, erases, writes and\n"
+            "verifies every row of FILE.hex, and switches back to the application, showing the\n"
+            "log lines and a progress bar. Exit status 0 only after a verified write.\n"
+            "--check only parses FILE.hex and prints its rows (count, first and last row\n"
+            "numbers, extended-address ranges); a malformed line fails with \"Line N\".",
+    .valueOptions = {},
+    .flagOptions = {"--check", "--json"},
+    .run = Firmware,
+});
+
+}  // namespace qvl::cli
