@@ -3,6 +3,7 @@
 // scrolling, cursors, bookmarks and the band buttons.
 //
 // A click in the chart puts the cursor there; the status line shows its time and values.
+//   stripchart-demo [--screenshot FILE.png]   (with the option: save a picture and quit)
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
@@ -46,9 +47,9 @@ TRide MakeRide() {
     double terrain = 8 * std::sin(t * 0.9) + 4 * std::sin(t * 6.1) + 2 * (u(rng) - 0.5);
     double impulse = u(rng) < 0.0015 ? 40 + 50 * u(rng) : 0;
     // Spring-damper response to the ground; the rear takes its own hits.
-    fv += -0.02 * (f - 25 - terrain) - 0.08 * fv + impulse * 0.3;
+    fv += -0.02 * (f - 25 - terrain) - 0.08 * fv + impulse * 0.035;
     rvv += -0.018 * (rv - 28 - terrain * 0.9) - 0.07 * rvv;
-    if (impulse == 0 && u(rng) < 0.0015) rvv += 12 + 15 * u(rng);
+    if (impulse == 0 && u(rng) < 0.0015) rvv += 1.4 + 1.8 * u(rng);
     f += fv;
     rv += rvv;
     f = std::clamp(f, 0.0, 100.0);
@@ -175,5 +176,11 @@ int main(int argc, char** argv) {
   window.show();
   chart->SetXScale(60.0 / std::max(1, chart->PlotRect().width()));  // one minute across
   cursor->SetPosition(20000);
+  const QStringList args = app.arguments();
+  const int shot = int(args.indexOf(QStringLiteral("--screenshot")));
+  if (shot >= 0 && shot + 1 < args.size()) {
+    QCoreApplication::processEvents();
+    return window.grab().save(args[shot + 1]) ? 0 : 1;
+  }
   return app.exec();
 }
