@@ -152,7 +152,13 @@ void TFlashImageEncoder::PutTimestamp(uint64_t relTick, uint8_t header, uint8_t 
   Put(r.data(), r.size());
   record_ = relTick;
   ExtendTo(relTick);
-  current_ = relTick;
+  // The viewer walks time one tick after the other. A timestamp whose tick is already due
+  // becomes the time reached; one that lies ahead stops the reader, which later carries on from
+  // there without taking the timestamp's tick as the time reached.
+  if (relTick <= walk_)
+    current_ = relTick;
+  else
+    walk_ = relTick;
 }
 
 void TFlashImageEncoder::OpenPage(uint8_t flags, uint64_t relTick,
@@ -180,7 +186,7 @@ void TFlashImageEncoder::OpenPage(uint8_t flags, uint64_t relTick,
 bool TFlashImageEncoder::Reserve(size_t n, uint64_t relTick, size_t limit) {
   if (!started_) throw std::logic_error("flash image encoder: BeginSession first");
   if (pageOpen_ && image_.size() - pageStart_ + n <= limit) return false;
-  OpenPage(0, std::max(relTick, current_), std::nullopt, 0);
+  OpenPage(0, std::max(relTick, current_), std::nullopt, 0);  // never a stale page
   return true;
 }
 
@@ -226,7 +232,7 @@ uint32_t TFlashImageEncoder::BeginRun(uint32_t tick, std::optional<uint32_t> dev
     started_ = true;
     startTick_ = tick;
   } else {
-    rel = std::max(RelOf(tick), current_);
+    rel = std::max(RelOf(tick), Reached());
     const uint64_t step = GridStep();
     rel = (rel + step - 1) / step * step;
   }
@@ -272,6 +278,7 @@ uint32_t TFlashImageEncoder::WriteSample(int group, std::span<const uint16_t> va
   Put(record.data(), record.size());
   counts_[g] = ts / groups_[g].period + 1;
   current_ = ts;
+  walk_ = std::max(walk_, ts);
   return uint32_t(startTick_ + ts);
 }
 
@@ -320,13 +327,20 @@ void TFlashImageEncoder::EmptySlot() {
 
 void TFlashImageEncoder::Trigger(uint64_t relTick, const uint8_t* record, size_t n) {
   Put(record, n);
-  current_ = relTick;
-  record_ = relTick;
+  // The reader puts the record at the first tick from the time reached on with the record's low
+  // three bits. After a timestamp that lay ahead that is not relTick, but the timestamp has
+  // already held the record back until relTick.
+  const uint32_t reached = uint32_t(startTick_ + current_);
+  uint32_t tick = (reached & ~7u) | (uint32_t(startTick_ + relTick) & 7u);
+  if (tick < reached) tick += 8;
+  current_ = uint32_t(tick - startTick_);
+  record_ = current_;
+  walk_ = std::max(walk_, current_);
 }
 
 uint64_t TFlashImageEncoder::PrepareTrigger(uint32_t tick, size_t n) {
   if (!started_) throw std::logic_error("flash image encoder: BeginSession first");
-  const uint64_t e = std::max(RelOf(tick), current_);
+  const uint64_t e = std::max(RelOf(tick), Reached());
   // The record carries only the tick's low three bits: at most 7 ticks past the time reached.
   if (pageOpen_ && e - current_ > 7) Timestamp(uint32_t(startTick_ + e));
   Reserve(n, e);
@@ -354,14 +368,14 @@ void TFlashImageEncoder::BothTriggers(uint32_t tick, uint8_t frontCount, uint8_t
 }
 
 void TFlashImageEncoder::TimeMark(uint32_t tick) {
-  Reserve(6, current_);
+  Reserve(6, Reached());
   TRecord6 r = TimeMarkRecord(tick);
   Put(r.data(), r.size());
 }
 
 void TFlashImageEncoder::Timestamp(uint32_t tick) {
   if (!started_) throw std::logic_error("flash image encoder: BeginSession first");
-  const uint64_t e = std::max(RelOf(tick), current_);
+  const uint64_t e = std::max(RelOf(tick), Reached());
   if (Reserve(6, e)) return;  // the new page's header already carries it
   PutTimestamp(e, flashrec::kTimestamp, 0);
 }

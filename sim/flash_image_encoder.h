@@ -27,6 +27,7 @@
 //   auto file = BuildDownloadFile(controller, enc.Image(), Now());
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -163,7 +164,7 @@ class TFlashImageEncoder {
   bool Started() const { return started_; }
   uint32_t StartTick() const { return startTick_; }
   // The tick reached by the records written so far.
-  uint32_t CurrentTick() const { return uint32_t(startTick_ + current_); }
+  uint32_t CurrentTick() const { return uint32_t(startTick_ + Reached()); }
   // Group g's samples so far, repeats included.
   uint64_t SampleCount(int group) const { return counts_.at(size_t(group)); }
   const std::vector<TRunInfo>& Runs() const { return runs_; }
@@ -184,6 +185,7 @@ class TFlashImageEncoder {
   bool ExtendTo(uint64_t rel);
   void Trigger(uint64_t relTick, const uint8_t* record, size_t n);
   uint64_t RelOf(uint32_t tick) const;
+  uint64_t Reached() const { return std::max(current_, walk_); }
   uint32_t GridStep() const;
 
   TDataLogGroups groups_;
@@ -200,6 +202,8 @@ class TFlashImageEncoder {
   std::vector<uint64_t> counts_;
   uint64_t current_ = 0;
   uint64_t record_ = 0;
+  // The time the viewer's tick-by-tick walk has reached when it reads the next record.
+  uint64_t walk_ = 0;
 
   std::vector<TRunInfo> runs_;
   std::vector<TSessionInfo> sessions_;
