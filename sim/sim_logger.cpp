@@ -175,6 +175,7 @@ int TSimLogger::DataLength() const {
       return n >= 2 ? 2 + data_[1] : -1;
     case 0x2D:
       return 4;
+    case 0x07:
     case 0x2E:
     case 0x39:
     case 0x42:
@@ -210,6 +211,7 @@ void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out)
         Answer(id, out);
         return;
       }
+      case 0x07:
       case 0x12:
       case 0x20:
       case 0x26:
@@ -244,6 +246,16 @@ void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out)
     return;
   }
   data_.push_back(byte);
+  // The line speed of the USB link adapter's fast transfer: 0x07 and a u16 divisor (9 fast,
+  // 0 back to normal), taken without an echo.
+  if (command_ == 0x07) {
+    if (data_.size() == 2) {
+      ++commandCounts_[0x07];
+      lineSpeed_ = GetU16(data_.data());
+      inFrame_ = false;
+    }
+    return;
+  }
   // The I/O monitor's register probe: 0x44 with one byte 0x00 or 0xFF, answered with a value
   // byte and then the echo.
   if (command_ == 0x44 && data_.size() == 1 && (byte == 0x00 || byte == 0xFF)) {
@@ -260,6 +272,10 @@ void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out)
     Execute(nowMs, out);
     inFrame_ = false;
   }
+}
+
+bool TSimLogger::AwaitingCommand(uint64_t nowMs) const {
+  return !inFrame_ || nowMs - lastByteMs_ > kFrameResetMs;
 }
 
 void TSimLogger::Execute(uint64_t nowMs, std::vector<TReply>& out) {

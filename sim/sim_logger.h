@@ -74,6 +74,10 @@ class TSimLogger {
   bool ClockSet() const { return clockSet_; }
   bool LogBlocked() const { return logBlocked_; }
   int CommandCount(uint8_t command) const { return commandCounts_[command]; }
+  // Between frames: the next byte from the host starts a command.
+  bool AwaitingCommand(uint64_t nowMs) const;
+  // The line speed divisor last set with 0x07 (0: normal).
+  int LineSpeed() const { return lineSpeed_; }
   // Starts the clock at a device time (as 0x3C does).
   void SetClock(uint32_t deviceTime, uint64_t nowMs);
   // The 40-byte real-time block and the raw analog values at nowMs.
@@ -112,6 +116,7 @@ class TSimLogger {
   uint64_t clockBaseMs_ = 0;
   uint32_t runStart_ = 0;
   bool logBlocked_ = false;
+  int lineSpeed_ = 0;
   uint64_t startMs_ = 0;
 
   // Ride state.

@@ -3,7 +3,9 @@
 #include <mutex>
 #include <utility>
 
+#include "transport/hid_comm.h"
 #include "transport/serial_channel.h"
+#include "transport/tevraw_comm.h"
 
 namespace qvl {
 namespace {
@@ -24,7 +26,9 @@ void AddLocked(TRegistry& r, const std::string& typeName, TChannelFactory factor
 //   "COM"    the serial port (TSCommThread)
 //   "TevraW" the wireless link adapter (TTevraWComm)
 void RegisterBuiltInClasses(TRegistry& r) {
+  AddLocked(r, "HID", [] { return std::make_shared<THIDComm>(); });
   AddLocked(r, "COM", [] { return std::make_shared<TSCommThread>(); });
+  AddLocked(r, "TevraW", [] { return std::make_shared<TTevraWComm>(); });
 }
 
 TRegistry& Registry() {
