@@ -70,20 +70,22 @@ void ComputeColumns(const TMinMaxPyramid& pyramid, const TSampleMapping& mapping
   out.assign(std::size_t(std::max(count, 0)), TYPix{1, 0});
   if (count <= 0 || mapping.Count == 0) return;
   std::size_t n = std::min(mapping.Count, pyramid.Count());
-  std::size_t begin = mapping.FirstAtOrAfter(firstColumn);
+  // Where each column starts, found once; column c holds samples [starts[c], starts[c + 1]).
+  std::vector<std::size_t> starts(std::size_t(count) + 1);
+  for (int c = 0; c <= count; ++c) starts[std::size_t(c)] = mapping.FirstAtOrAfter(firstColumn + c);
   // Long curves are read a few columns ahead of use: each column's samples lie far from the
   // previous column's, beyond what the processor fetches by itself.
-  constexpr int kAhead = 8;
+  constexpr int kAhead = 12;
   const bool prefetch = n > (std::size_t(1) << 16);
   if (prefetch)
-    for (int c = 1; c <= kAhead && c <= count; ++c)
-      pyramid.Prefetch(mapping.FirstAtOrAfter(firstColumn + c));
-  for (int c = 0; c < count && begin < n; ++c) {
-    if (prefetch && c + kAhead < count)
-      pyramid.Prefetch(mapping.FirstAtOrAfter(firstColumn + c + kAhead + 1));
-    std::size_t end = mapping.FirstAtOrAfter(firstColumn + c + 1);
+    for (int c = 1; c <= kAhead && c <= count; ++c) pyramid.Prefetch(starts[std::size_t(c)]);
+  for (int c = 0; c < count; ++c) {
+    if (prefetch && c + kAhead + 1 <= count) pyramid.Prefetch(starts[std::size_t(c + kAhead + 1)]);
+    std::size_t begin = starts[std::size_t(c)];
+    std::size_t end = std::min(starts[std::size_t(c) + 1], n);
+    if (begin >= n) break;
     if (end > begin) {
-      TMinMax r = pyramid.Range(begin, std::min(end, n));
+      TMinMax r = pyramid.Range(begin, end);
       if (!r.Empty()) {
         // The pixel rule is monotone in the value, so the extreme values give the extreme rows.
         int a = axis.ValueToPixel(r.Max, height);
@@ -91,7 +93,6 @@ void ComputeColumns(const TMinMaxPyramid& pyramid, const TSampleMapping& mapping
         out[std::size_t(c)] = TYPix{std::int16_t(std::min(a, b)), std::int16_t(std::max(a, b))};
       }
     }
-    begin = end;
   }
 }
 
