@@ -86,6 +86,13 @@ long long TArgs::GetInt(const std::string& option, long long fallback) const {
   return v;
 }
 
+std::vector<std::string> TArgs::GetAll(const std::string& option) const {
+  std::vector<std::string> values;
+  for (const auto& [name, value] : sequence)
+    if (name == option) values.push_back(value);
+  return values;
+}
+
 bool RegisterCommand(TCommand command) {
   Table().push_back(std::move(command));
   return true;
@@ -157,8 +164,10 @@ int RunCli(const std::vector<std::string>& allArguments, std::ostream& out, std:
             value = arguments[++i];
           }
           args.options[name] = value;
+          args.sequence.emplace_back(name, value);
         } else if (std::find(fo.begin(), fo.end(), name) != fo.end() && !inlineValue) {
           args.options[name] = "";
+          args.sequence.emplace_back(name, "");
         } else {
           throw Exception("unknown option " + name + " for 'qvl " + command->name + "'");
         }

@@ -13,11 +13,15 @@ namespace qvl::cli {
 struct TArgs {
   std::vector<std::string> positional;
   std::map<std::string, std::string> options;  // "--json" -> "", "-o" -> "file.QVLcf"
+  // Every option in the order given, repeated ones included.
+  std::vector<std::pair<std::string, std::string>> sequence;
 
   bool Has(const std::string& option) const { return options.count(option) != 0; }
   std::string Get(const std::string& option, const std::string& fallback = "") const;
   // The option's value as a whole number; raises Exception "<option> expects a number".
   long long GetInt(const std::string& option, long long fallback) const;
+  // The values of an option given several times, in order.
+  std::vector<std::string> GetAll(const std::string& option) const;
 };
 
 struct TCommand {

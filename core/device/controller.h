@@ -162,6 +162,9 @@ class TController : public ISensorOwner {
   // timers are 16-bit ticks of 100 µs).
   void UpdateWheelSpeeds(uint8_t frontCounter, uint8_t rearCounter, uint16_t frontPulseTime,
                          uint16_t rearPulseTime, uint16_t currentTimer);
+  // The same with a timer per wheel (the viewer derives each wheel's timer from its own pulses).
+  void UpdateWheelSpeeds(uint8_t frontCounter, uint8_t rearCounter, uint16_t frontPulseTime,
+                         uint16_t rearPulseTime, uint16_t frontTimer, uint16_t rearTimer);
   void SetSpeedValid(bool valid) { speedValid_ = valid; }
   float FrontSpeed() const { return speed_[0]; }
   float RearSpeed() const { return speed_[1]; }

@@ -208,6 +208,14 @@ void TController::ResetDerived() {
 void TController::UpdateWheelSpeeds(uint8_t frontCounter, uint8_t rearCounter,
                                     uint16_t frontPulseTime, uint16_t rearPulseTime,
                                     uint16_t currentTimer) {
+  UpdateWheelSpeeds(frontCounter, rearCounter, frontPulseTime, rearPulseTime, currentTimer,
+                    currentTimer);
+}
+
+void TController::UpdateWheelSpeeds(uint8_t frontCounter, uint8_t rearCounter,
+                                    uint16_t frontPulseTime, uint16_t rearPulseTime,
+                                    uint16_t frontTimer, uint16_t rearTimer) {
+  const uint16_t timers[2] = {frontTimer, rearTimer};
   const uint8_t counters[2] = {frontCounter, rearCounter};
   const uint16_t pulseTimes[2] = {frontPulseTime, rearPulseTime};
   const uint8_t pulsesPerTurn[2] = {configBlock_.U8(cfg::kFrontPulses),
@@ -220,9 +228,9 @@ void TController::UpdateWheelSpeeds(uint8_t frontCounter, uint8_t rearCounter,
     }
     if (counters[w] == lastCounter_[w]) {
       // More than 3.2767 s without a pulse: the wheel stands.
-      if (uint16_t(currentTimer - lastPulseTime_[w]) & 0x8000) {
+      if (uint16_t(timers[w] - lastPulseTime_[w]) & 0x8000) {
         speed_[w] = 0;
-        lastPulseTime_[w] = uint16_t(currentTimer - 0x8000);
+        lastPulseTime_[w] = uint16_t(timers[w] - 0x8000);
       }
     } else {
       unsigned pulses = uint8_t(counters[w] - lastCounter_[w]);

@@ -1,0 +1,562 @@
+#include "viewer/run_display.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/device/ecu_types.h"
+#include "core/util/date_time.h"
+#include "core/util/exceptions.h"
+#include "core/util/number_format.h"
+#include "viewer/chart_time.h"
+
+namespace qvl {
+namespace {
+
+// A value the chart can hold: not-a-number (and the infinities a zero calibration gives) as 0.
+inline float Plottable(float v) {
+  return std::isfinite(v) ? v : 0.0f;
+}
+
+// A base-unit value, 0 when it is not available.
+float BaseValue(TController& c, int code) {
+  try {
+    return Plottable(c.GetValue(code));
+  } catch (const Exception&) {
+    return 0;
+  }
+}
+
+bool IsTravel(int code) {
+  return code == kParamFrontTravel || code == kParamRearTravel;
+}
+
+int DecimalsOfResolution(double r) {
+  if (r > 5) return 0;
+  if (r > 0.5) return 1;
+  if (r > 0.05) return 2;
+  if (r > 0.005) return 3;
+  if (r > 0.0005) return 4;
+  return 5;
+}
+
+std::string DateText(double date) {
+  return FormatDateTime("yyyy-mm-dd hh:nn:ss", date);
+}
+
+}  // namespace
+
+// --- file slots
+// ------------------------------------------------------------------------------------
+
+TFileSlot::TFileSlot()
+    : controller(std::make_unique<TController>()), store(std::make_unique<TDataLogStore>()) {}
+
+void OpenLogFile(TFileSlot& slot, const std::string& path, bool primary) {
+  slot.store = std::make_unique<TDataLogStore>();
+  slot.info = TLogFileInfo{};
+  slot.path = path;
+  slot.selection = 0;
+  LoadLogFile(path, *slot.controller, *slot.store, slot.info, primary);
+  slot.controller->SetConfigInSync(true);
+}
+
+// --- sample feed
+// -----------------------------------------------------------------------------------
+
+void TSampleFeed::Reset() {
+  controller_.ResetDerived();
+  wheels_[0] = wheels_[1] = TWheel{};
+}
+
+void TSampleFeed::Take(const TLogSample& sample, int64_t timeMs) {
+  const int inputs = std::min(controller_.AnalogInputCount(), kSampleChannelCount);
+  for (int c = 0; c < inputs; ++c) controller_.SetRawValue(c, sample.channels[size_t(c)]);
+  const uint8_t counts[2] = {sample.frontCount, sample.rearCount};
+  const uint16_t pulses[2] = {uint16_t(sample.frontValue), uint16_t(sample.rearValue)};
+  uint16_t timers[2];
+  for (int w = 0; w < 2; ++w) {
+    TWheel& wheel = wheels_[w];
+    if (!wheel.known || wheel.count != counts[w]) {
+      wheel.known = true;
+      wheel.count = counts[w];
+      wheel.pulseTime = pulses[w];
+      wheel.changedAt = timeMs;
+    }
+    timers[w] = uint16_t(wheel.pulseTime + uint64_t(timeMs - wheel.changedAt) * 10);
+  }
+  controller_.UpdateWheelSpeeds(counts[0], counts[1], pulses[0], pulses[1], timers[0], timers[1]);
+}
+
+// --- helpers
+// ---------------------------------------------------------------------------------------
+
+int TravelPeriod(const TController& controller) {
+  return controller.ConfigBlock().I32(cfg::kSuspensionPeriod) / 1000;
+}
+
+int ChannelPeriod(const TDisplayEntry& entry, const TController& controller,
+                  const TDataLogStore& store) {
+  const TConfigBlock& b = controller.ConfigBlock();
+  int p = 0;
+  switch (entry.channel) {
+    case kParamFrontAccel:
+    case kParamLateralAccel:
+    case kParamVerticalAccel:
+    case kParamXAccel:
+    case kParamYAccel:
+    case kParamZAccel:
+      p = b.I32(cfg::kAccelPeriod) / 1000;
+      break;
+    case kParamFrontSpeed:
+    case kParamRearSpeed:
+      p = 10;
+      break;
+    case kParamFrontTravel:
+    case kParamRearTravel:
+    case kParamFrontSuspVelocity:
+    case kParamRearSuspVelocity:
+      p = b.I32(cfg::kSuspensionPeriod) / 1000;
+      break;
+    case kParamHeading:
+    case kParamElevation:
+    case kParamBank:
+      p = b.I32(cfg::kMagPeriod) / 1000;
+      break;
+    case kParamCustom: {
+      int n = int(entry.unit) - kCustomUnitBase;
+      const TSensors& sensors = controller.CustomSensors();
+      if (n >= 0 && size_t(n) < sensors.size() && sensors[size_t(n)])
+        p = int(store.ChannelPeriod(sensors[size_t(n)]->Channel));
+      break;
+    }
+    default:
+      p = 0;
+  }
+  return std::max(p, 0);
+}
+
+int DisplayDecimals(const TDisplayEntry& entry, TController& controller) {
+  const int code = entry.channel, unit = entry.unit;
+  if (code == kParamCustom) {
+    int n = unit - kCustomUnitBase;
+    const TSensors& sensors = controller.CustomSensors();
+    if (n >= 0 && size_t(n) < sensors.size() && sensors[size_t(n)])
+      return sensors[size_t(n)]->Decimals();
+    return 3;
+  }
+  TSensor* sensor = controller.GetSensorFor(code);
+  if (!sensor) return IsValidUnit(unit) ? kEcuUnits[size_t(unit)].decimals : 0;
+  const TConfigBlock& b = controller.ConfigBlock();
+  double r = std::fabs(double(sensor->Gain()));
+  switch (unit) {
+    case kUnitPercent:
+      if (code == kParamFrontTravel) r = r / double(b.F32(cfg::kFrontTravel)) * 100;
+      if (code == kParamRearTravel) r = r / double(b.F32(cfg::kRearTravel)) * 100;
+      break;
+    case kUnitFahrenheit:
+      r *= 1.8;
+      break;
+    case kUnitPsi:
+    case kUnitPsig:
+      r *= 14.5;
+      break;
+    case kUnitMps:
+    case kUnitKmh:
+      if (code == kParamFrontSpeed || code == kParamRearSpeed) {
+        r *= double(
+            b.F32(code == kParamFrontSpeed ? cfg::kFrontCircumference : cfg::kRearCircumference));
+        if (unit == kUnitKmh) r *= 3.6;
+      }
+      break;
+    case kUnitCmps:
+      if (code == kParamFrontSuspVelocity || code == kParamRearSuspVelocity) r *= 100;
+      break;
+    case kUnitMmps:
+      if (code == kParamFrontSuspVelocity || code == kParamRearSuspVelocity) r *= 1000;
+      break;
+    case kUnitMm:
+      if (IsTravel(code)) r *= 1000;
+      break;
+    case kUnitCm:
+      if (IsTravel(code)) r *= 100;
+      break;
+    case kUnitInch:
+      if (IsTravel(code)) r = r * 100 / 2.54;
+      break;
+    default:
+      break;
+  }
+  // A zero travel length gives no finite resolution: show the finest.
+  if (!std::isfinite(r)) r = 0;
+  return DecimalsOfResolution(r);
+}
+
+void SmoothCurve(std::vector<float>& values, int k) {
+  if (k <= 1 || values.empty()) return;
+  const float fk = float(k);
+  const float keep = 1.0f - 1.0f / fk;
+  float s = fk * values[0];
+  for (size_t i = 1; i < values.size(); ++i) {
+    s = s * keep + values[i];
+    values[i] = s / fk;
+  }
+}
+
+int SmoothingFactor(int window, int period) {
+  if (period <= 0) return 0;
+  return int(std::lround(double(window) / double(period)));
+}
+
+TSelectionRange SelectionRange(const TDataLogStore& store, int selection) {
+  TSelectionRange r;
+  if (IsSessionSelection(selection)) {
+    int session = SelectedSession(selection);
+    if (session < 0 || session >= store.SessionCount()) return r;
+    int first = 0, count = 0;
+    store.GetSession(session, first, count);
+    if (count <= 0 || first < 0 || first + count > store.RunCount()) return r;
+    r.firstRun = first;
+    r.lastRun = first + count - 1;
+  } else {
+    if (selection >= store.RunCount()) return r;
+    r.firstRun = r.lastRun = selection;
+  }
+  r.session = store.RunSession(r.firstRun);
+  const int64_t first = store.RunFirst(r.firstRun), last = store.RunLast(r.lastRun);
+  const int64_t period = store.IsImage() ? 1 : store.Period();
+  r.sampleCount = std::max<int64_t>(last - first + 1, 0) * period;
+  r.displayStart = first * period;
+  return r;
+}
+
+// --- the run display
+// -------------------------------------------------------------------------------
+
+struct TRunDisplay::TCurveJob {
+  TDisplayEntry entry;
+  int period = 0;
+  int counter = 0;
+  std::vector<float> values;
+  TCurveData* target = nullptr;
+};
+
+struct TRunDisplay::TAnalysis {
+  TAnalysis(const TAnalysisSettings& s, int tp)
+      : travelPeriod(tp),
+        front(s.frontSoftLimit, s.frontHardLimit),
+        rear(s.rearSoftLimit, s.rearHardLimit),
+        lock(s.speedRatio, s.minSpeed, s.maxDecel) {}
+  int travelPeriod;
+  TBottomingDetector front, rear;
+  TWheelLockDetector lock;
+  std::vector<float> speed[2];
+  std::vector<float> velocity[2];
+};
+
+TRunDisplay::TRunDisplay() {
+  slots_.push_back(std::make_unique<TFileSlot>());
+}
+
+int TRunDisplay::AddSlot(std::unique_ptr<TFileSlot> slot) {
+  slots_.push_back(std::move(slot));
+  SetStrips(strips_);
+  return int(slots_.size()) - 1;
+}
+
+void TRunDisplay::RemoveSlot(int k) {
+  if (k <= 0 || k >= SlotCount()) return;
+  // The curves of the later slots move down with them.
+  for (TStripView& s : chart_.strips) {
+    auto first = s.curves.begin() + k * s.curvesPerSlot;
+    s.curves.erase(first, first + s.curvesPerSlot);
+  }
+  slots_.erase(slots_.begin() + k);
+}
+
+void TRunDisplay::SetStrips(const TStripList& strips) {
+  strips_ = strips;
+  flat_ = FlattenStrips(strips_);
+  std::vector<TStripView> old = std::move(chart_.strips);
+  chart_.strips.clear();
+  TController& main = *MainSlot().controller;
+  for (size_t i = 0; i < strips_.size(); ++i) {
+    const TStrip& s = strips_[i];
+    TStripView v;
+    v.title = EntryTitle(s.main, &main);
+    v.decimals = DisplayDecimals(s.main, main);
+    if (IsValidParam(s.main.channel)) {
+      v.rangeMin = kEcuParams[s.main.channel].min;
+      v.rangeMax = kEcuParams[s.main.channel].max;
+    }
+    v.inverted = IsTravel(s.main.channel) && settings_.invertedSuspension;
+    v.curvesPerSlot = s.CurveCount();
+    v.curves.resize(size_t(v.curvesPerSlot * SlotCount()));
+    for (int k = 0; k < SlotCount(); ++k)
+      for (int c = 0; c < v.curvesPerSlot; ++c) v.Curve(k, c).colour = CurveColour(k, c);
+    chart_.strips.push_back(std::move(v));
+  }
+}
+
+void TRunDisplay::SetSettings(const TAnalysisSettings& settings) {
+  settings_ = settings;
+  for (size_t i = 0; i < strips_.size() && i < chart_.strips.size(); ++i)
+    chart_.strips[i].inverted = IsTravel(strips_[i].main.channel) && settings_.invertedSuspension;
+}
+
+void TRunDisplay::ClearSlotCurves(int k) {
+  for (TStripView& s : chart_.strips)
+    for (int c = 0; c < s.curvesPerSlot; ++c) {
+      TCurveData& d = s.Curve(k, c);
+      d.values = {};
+      d.period = 0;
+    }
+}
+
+void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vector<TCurveJob>& jobs,
+                       TAnalysis* analysis) {
+  TController& c = *slot.controller;
+  TDataLogStore& store = *slot.store;
+  TSampleFeed feed(c);
+  feed.Reset();
+  const int64_t n = range.Empty() ? 0 : range.sampleCount;
+  for (TCurveJob& job : jobs)
+    if (job.period > 0) job.values.reserve(size_t((n + job.period - 1) / job.period));
+  const int tp = analysis ? analysis->travelPeriod : 0;
+  if (analysis) {
+    for (auto& s : analysis->speed) s.reserve(size_t((n + 9) / 10));
+    if (tp >= 1)
+      for (auto& v : analysis->velocity) v.assign(size_t((n + tp - 1) / tp), 0.0f);
+  }
+  if (n <= 0) return;
+
+  store.SelectRun(range.firstRun);
+  TLogSample sample;
+  int c10 = 0, ct = 0;
+  int32_t speedStep = 0, travelStep = 0;
+  double x[2][3] = {{0, 0, 0}, {0, 0, 0}};  // travel in metres of the last three steps
+  for (int64_t t = 0; t < n; ++t) {
+    const bool fresh = store.ReadNext(t, sample);
+    if (c10 == 0 || fresh) feed.Take(sample, t);
+    if (analysis) {
+      if (c10 == 0) {
+        analysis->speed[0].push_back(Plottable(c.GetValueIn(kParamFrontSpeed, kUnitKmh)));
+        analysis->speed[1].push_back(Plottable(c.GetValueIn(kParamRearSpeed, kUnitKmh)));
+        analysis->lock.Step(analysis->speed[0].data(), analysis->speed[1].data(), speedStep);
+        ++speedStep;
+      }
+      if (tp >= 1 && ct == 0) {
+        const int32_t j = travelStep++;
+        analysis->front.Step(double(Plottable(c.GetValueIn(kParamFrontTravel, kUnitPercent))) / 100,
+                             t, j);
+        analysis->rear.Step(double(Plottable(c.GetValueIn(kParamRearTravel, kUnitPercent))) / 100,
+                            t, j);
+        const int codes[2] = {kParamFrontTravel, kParamRearTravel};
+        for (int w = 0; w < 2; ++w) {
+          x[w][0] = x[w][1];
+          x[w][1] = x[w][2];
+          x[w][2] = BaseValue(c, codes[w]);
+          if (j > 2) analysis->velocity[w][size_t(j - 1)] = float((x[w][2] - x[w][0]) * 500 / tp);
+        }
+      }
+    }
+    for (TCurveJob& job : jobs) {
+      if (job.period <= 0) continue;
+      if (job.counter == 0)
+        job.values.push_back(Plottable(c.GetValueIn(job.entry.channel, job.entry.unit)));
+      if (++job.counter == job.period) job.counter = 0;
+    }
+    if (++c10 == 10) c10 = 0;
+    if (tp >= 1 && ++ct == tp) ct = 0;
+  }
+  if (analysis) {
+    analysis->front.Finish(n, travelStep - 1);
+    analysis->rear.Finish(n, travelStep - 1);
+    analysis->lock.Finish(n, speedStep - 1);
+  }
+}
+
+void TRunDisplay::FinishCurve(TCurveJob& job) {
+  const int k = SmoothingFactor(job.entry.smoothing, job.period);
+  if (k > 1) SmoothCurve(job.values, k);
+  job.target->values = std::move(job.values);
+  job.target->period = job.period;
+}
+
+void TRunDisplay::DisplaySelection(int selection) {
+  TFileSlot& slot = MainSlot();
+  selection_ = selection;
+  slot.selection = selection;
+  ClearSlotCurves(0);
+  chart_.marks.clear();
+  for (auto& e : events_) e.clear();
+  for (auto& s : speed_) s = {};
+  for (auto& v : velocity_) v = {};
+  labels_ = TDisplayLabels{};
+
+  range_ = SelectionRange(*slot.store, selection);
+  travelPeriod_ = TravelPeriod(*slot.controller);
+  std::vector<TCurveJob> jobs;
+  jobs.reserve(flat_.size());
+  for (const TDisplayEntry& e : flat_) {
+    TCurveJob job;
+    job.entry = e;
+    job.period = ChannelPeriod(e, *slot.controller, *slot.store);
+    job.target = &chart_.strips[size_t(EntryStrip(e))].Curve(0, EntryCurve(e));
+    jobs.push_back(std::move(job));
+  }
+  TAnalysis analysis(settings_, travelPeriod_);
+  Walk(slot, range_, jobs, &analysis);
+  for (TCurveJob& job : jobs) FinishCurve(job);
+  for (int w = 0; w < 2; ++w) {
+    speed_[w] = std::move(analysis.speed[w]);
+    velocity_[w] = std::move(analysis.velocity[w]);
+  }
+  events_[int(TEventKind::FrontBottoming)] = analysis.front.TakeEvents();
+  events_[int(TEventKind::RearBottoming)] = analysis.rear.TakeEvents();
+  events_[int(TEventKind::FrontWheelLock)] = analysis.lock.TakeFrontEvents();
+  events_[int(TEventKind::RearWheelLock)] = analysis.lock.TakeRearEvents();
+
+  chart_.sampleCount = range_.sampleCount;
+  for (size_t s = 0; s < chart_.strips.size(); ++s) {
+    chart_.strips[s].inverted = IsTravel(strips_[s].main.channel) && settings_.invertedSuspension;
+    FillHighlights(int(s), false);
+  }
+  FillTimeMarks();
+  FillLabels();
+}
+
+void TRunDisplay::DisplayOverlay(int k) {
+  if (k <= 0 || k >= SlotCount()) return;
+  TFileSlot& slot = Slot(k);
+  ClearSlotCurves(k);
+  // An overlay shows one run, from its first sample.
+  TSelectionRange range = SelectionRange(*slot.store, std::max(slot.selection, 0));
+  std::vector<TCurveJob> jobs;
+  for (const TDisplayEntry& e : flat_) {
+    TCurveJob job;
+    job.entry = e;
+    job.period = ChannelPeriod(e, *slot.controller, *slot.store);
+    job.target = &chart_.strips[size_t(EntryStrip(e))].Curve(k, EntryCurve(e));
+    jobs.push_back(std::move(job));
+  }
+  Walk(slot, range, jobs, nullptr);
+  for (TCurveJob& job : jobs) FinishCurve(job);
+}
+
+void TRunDisplay::RefillCurve(int strip, int curve, bool setRange) {
+  if (strip < 0 || size_t(strip) >= strips_.size()) return;
+  const TStrip& s = strips_[size_t(strip)];
+  if (curve < 0 || curve >= s.CurveCount()) return;
+  TDisplayEntry entry = s.Curve(curve);
+  entry.smoothing = s.main.smoothing;
+  for (int k = 0; k < SlotCount(); ++k) {
+    TFileSlot& slot = Slot(k);
+    TCurveJob job;
+    job.entry = entry;
+    job.period = ChannelPeriod(entry, *slot.controller, *slot.store);
+    job.target = &chart_.strips[size_t(strip)].Curve(k, curve);
+    TSelectionRange range = k == 0 ? SelectionRange(*slot.store, selection_)
+                                   : SelectionRange(*slot.store, std::max(slot.selection, 0));
+    if (entry.channel == kParamFrontSpeed || entry.channel == kParamRearSpeed) {
+      // Wheel speeds come from the order of the samples: walk them as the display does.
+      std::vector<TCurveJob> jobs{std::move(job)};
+      Walk(slot, range, jobs, nullptr);
+      job = std::move(jobs[0]);
+    } else if (job.period > 0 && !range.Empty()) {
+      // Other channels: every p-th sample read directly, from the selection's first sample.
+      TController& c = *slot.controller;
+      TSampleFeed feed(c);
+      feed.Reset();
+      TLogSample sample;
+      job.values.reserve(size_t((range.sampleCount + job.period - 1) / job.period));
+      for (int64_t t = 0; t < range.sampleCount; t += job.period) {
+        slot.store->GetSample(range.displayStart + t, sample);
+        feed.Take(sample, t);
+        job.values.push_back(Plottable(c.GetValueIn(entry.channel, entry.unit)));
+      }
+    }
+    FinishCurve(job);
+  }
+  if (setRange && curve == 0) {
+    TStripView& v = chart_.strips[size_t(strip)];
+    TController& main = *MainSlot().controller;
+    v.title = EntryTitle(s.main, &main);
+    v.decimals = DisplayDecimals(s.main, main);
+    if (IsValidParam(s.main.channel)) {
+      v.rangeMin = kEcuParams[s.main.channel].min;
+      v.rangeMax = kEcuParams[s.main.channel].max;
+    }
+    v.inverted = IsTravel(s.main.channel) && settings_.invertedSuspension;
+    FillHighlights(strip, true);
+  }
+}
+
+const TEventArray* TRunDisplay::EventsOfChannel(int channel) const {
+  switch (channel) {
+    case kParamFrontSpeed:
+      return &events_[int(TEventKind::FrontWheelLock)];
+    case kParamRearSpeed:
+      return &events_[int(TEventKind::RearWheelLock)];
+    case kParamFrontTravel:
+      return &events_[int(TEventKind::FrontBottoming)];
+    case kParamRearTravel:
+      return &events_[int(TEventKind::RearBottoming)];
+    default:
+      return nullptr;
+  }
+}
+
+void TRunDisplay::FillHighlights(int strip, bool chosenChannel) {
+  TStripView& v = chart_.strips[size_t(strip)];
+  v.highlights.clear();
+  const TEventArray* events = EventsOfChannel(strips_[size_t(strip)].main.channel);
+  if (!events) return;
+  for (const TEvent& e : *events) {
+    THighlightSpan h;
+    h.first = e.startIndex;
+    h.last = e.endIndex;
+    if (e.flag) {
+      h.colour = kFlaggedColour;
+      h.second = kFlaggedSecond;
+    } else {
+      h.colour = chosenChannel ? kRefillEventColour : kEventColour;
+      h.second = kEventSecond;
+    }
+    v.highlights.push_back(h);
+  }
+}
+
+void TRunDisplay::FillTimeMarks() {
+  const auto& marks = MainSlot().store->TimeMarks();
+  for (size_t i = 0; i < marks.size(); ++i) {
+    TTimeMarkView m;
+    m.seconds = double(marks[i]) / 1000;
+    m.colour = kTimeMarkColour;
+    m.label = Format("Time mark #%d\r%s", int(i + 1), FormatChartTime(m.seconds, 2).c_str());
+    chart_.marks.push_back(std::move(m));
+  }
+}
+
+void TRunDisplay::FillLabels() {
+  const TDataLogStore& store = *MainSlot().store;
+  TDisplayLabels& l = labels_;
+  if (!range_.Empty()) {
+    const int session = range_.session;
+    const int sessions = store.SessionCount();
+    l.previousSession = session > 0;
+    l.nextSession = session < sessions - 1;
+    const double date = store.SessionStartDate(session);
+    l.sessionStart = "  Session start\r  " + (date == 0 ? std::string("Unknown") : DateText(date));
+    l.session = Format("Session\r%d/%d", session + 1, sessions);
+  }
+  auto count = [&](TEventKind k) { return int(events_[int(k)].size()); };
+  l.frontBottoming = Format("Front (%d times)", count(TEventKind::FrontBottoming));
+  l.rearBottoming = Format("Rear (%d times)", count(TEventKind::RearBottoming));
+  l.frontWheelLock = Format("Front (%d times)", count(TEventKind::FrontWheelLock));
+  l.rearWheelLock = Format("Rear (%d times)", count(TEventKind::RearWheelLock));
+  for (int k = 0; k < 4; ++k)
+    for (const TEvent& e : events_[k])
+      l.memos[k].push_back(TMemoLine{FormatFixed(e.start, 7, 2), e.flag != 0});
+}
+
+}  // namespace qvl
