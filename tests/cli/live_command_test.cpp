@@ -6,6 +6,7 @@
 #include <future>
 
 #include "cli/run_qvl.h"
+#include "test_paths.h"
 
 namespace qvl::cli {
 namespace {
@@ -37,7 +38,7 @@ TEST_F(LiveCommands, SendReachesAListenerInAnotherProcess) {
   });
   ::usleep(300 * 1000);
   // Everything the child needs is made before the fork: other threads are running.
-  const std::string bin = std::string(std::getenv("QVL_BIN_DIR")) + "/qvl";
+  const std::string bin = test::BinDir() + "/qvl";
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
