@@ -15,7 +15,7 @@ constexpr uint8_t kCommand = 0x35;
 constexpr uint8_t kFrameMarker = 0x80;
 constexpr int kReportData = 63;
 constexpr size_t kMaxChunk = 50;
-constexpr uint8_t kFrameControl0 = 0x41;  // data frame, PAN identifier compression
+constexpr uint8_t kFrameControl0 = 0x21;  // data frame, acknowledgement requested
 constexpr uint8_t kFrameControlSource = 0x90;
 constexpr uint8_t kFrameControlDestination = 0x18;
 

@@ -81,6 +81,8 @@ class THIDComm : public ICommChannel {
   // Times the device went away while held.
   int Unplugs() const { return unplugs_; }
   std::shared_ptr<THidDeviceController> Controller();
+  // The device held, or nullptr.
+  std::shared_ptr<THidDevice> HeldDevice() { return Device(); }
 
  private:
   std::shared_ptr<THidDevice> Device();
