@@ -18,8 +18,9 @@ constexpr uint32_t kPage = 4096;
 constexpr uint64_t kFrameResetMs = 100;
 constexpr double kPi = 3.14159265358979323846;
 constexpr uint16_t kPotZero = 3900;
-constexpr double kAccelMid = 2048;
-constexpr double kCountsPerG = 400;
+// The accelerometer inputs are 10-bit: mid-scale at rest, 8.62 g either way.
+constexpr double kAccelMid = 512;
+constexpr double kCountsPerG = 1024 / 17.24;
 
 uint32_t FlashBytesForCode(int code) {
   switch (code) {
@@ -38,10 +39,8 @@ uint32_t FlashBytesForCode(int code) {
   }
 }
 
-// The configuration image a logger leaves the factory with.
 // The configuration image a logger leaves the factory with: the default configuration with
-// the potentiometers' zero counts and the accelerometer calibrated (400 counts per g around
-// mid-scale).
+// the potentiometers' zero counts and the accelerometer calibrated around mid-scale.
 std::vector<uint8_t> DefaultImage() {
   TController controller;
   TConfigBlock block = controller.ConfigBlock();
@@ -58,6 +57,25 @@ std::vector<uint8_t> DefaultImage() {
 }
 
 }  // namespace
+
+double RideWheelSpeed(int wheel, double t) {
+  // Rolling along at 3 to 10 m/s; every 30 s the rider brakes to a stop in 2 s, stands for a
+  // second and rides off again. During the braking the rear wheel locks for 0.7 s, and in every
+  // other stop the front wheel locks for 0.2 s.
+  const double cruise = 6.5 + 2.5 * std::sin(0.21 * t) + 1.0 * std::sin(0.83 * t);
+  const double phase = std::fmod(t, 30.0);
+  double v = cruise;
+  if (phase >= 25 && phase < 27)
+    v = cruise * (27 - phase) / 2;
+  else if (phase >= 27 && phase < 28)
+    v = 0;
+  else if (phase >= 28)
+    v = cruise * (phase - 28) / 2;
+  const bool oddStop = int(std::floor(t / 30.0)) % 2 == 1;
+  if (wheel == 1 && phase >= 25.4 && phase < 26.1) v = 0;
+  if (wheel == 0 && oddStop && phase >= 25.8 && phase < 26.0) v = 0;
+  return std::max(0.0, v);
+}
 
 TSimLogger::TSimLogger(const TSimOptions& options, uint64_t nowMs)
     : options_(options), startMs_(nowMs) {
@@ -137,11 +155,42 @@ void TSimLogger::FillFlash() {
             encoder.BeginRun(encoder.CurrentTick() + 60000,
                              sessionTime + uint32_t((encoder.CurrentTick() + 60000 - 1000) / 1024));
       const uint64_t rideOffset = uint64_t(s) * 3600000 + r * 600000;
-      encoder.AdvanceTo(tick + runTicks, [&](int g, uint32_t t, uint16_t* values, int count) {
+      auto source = [&](int g, uint32_t t, uint16_t* values, int count) {
         auto raw = AnalogValues(startMs_ + rideOffset + t, kChannelMapSize);
         for (int k = 0; k < count; ++k)
           values[k] = uint16_t(raw[size_t(groups[size_t(g)].channels[size_t(k)])] & 0x0FFF);
-      });
+      };
+      // Wheel pulses: each wheel's pulse counter and the timer (100 us ticks) at its last
+      // pulse, recorded as trigger records at the millisecond of the pulse.
+      double phase[2] = {0, 0};
+      uint8_t counter[2] = {0, 0};
+      const uint32_t end = tick + runTicks;
+      for (uint32_t ms = tick; ms < end; ++ms) {
+        const double seconds = (startMs_ + rideOffset + ms - startMs_) / 1000.0;
+        bool pulsed[2] = {false, false};
+        int16_t value[2] = {0, 0};
+        for (int w = 0; w < 2; ++w) {
+          const double perMs =
+              RideWheelSpeed(w, seconds) / circumference_[w] * pulsesPerTurn_[w] / 1000.0;
+          phase[w] += perMs;
+          if (phase[w] >= 1) {
+            phase[w] -= std::floor(phase[w]);
+            ++counter[w];
+            pulsed[w] = true;
+            const double at = (rideOffset + ms) * 10.0 - (perMs > 0 ? phase[w] / perMs * 10 : 0);
+            value[w] = int16_t(uint16_t(int64_t(at)));
+          }
+        }
+        if (!pulsed[0] && !pulsed[1]) continue;
+        encoder.AdvanceTo(ms, source);
+        if (pulsed[0] && pulsed[1])
+          encoder.BothTriggers(ms, counter[0], counter[1], value[0], value[1]);
+        else if (pulsed[0])
+          encoder.FrontTrigger(ms, counter[0], value[0]);
+        else
+          encoder.RearTrigger(ms, counter[1], value[1]);
+      }
+      encoder.AdvanceTo(end, source);
       encoder.TimeMark(encoder.CurrentTick());
     }
     encoder.Finish();
@@ -428,10 +477,7 @@ void TSimLogger::UpdateRide(uint64_t nowMs) {
   rideMs_ = nowMs;
   const uint16_t timer = uint16_t((nowMs - startMs_) * 10);
   for (int w = 0; w < 2; ++w) {
-    // Rolling along, braking hard now and then (the rear a moment before the front).
-    double v = 6.0 + 3.0 * std::sin(0.21 * t + w * 0.1) + 1.5 * std::sin(0.83 * t);
-    if (std::fmod(t + w * 0.3, 30.0) > 27.0) v = 0;
-    const double pulsesPerSecond = std::max(0.0, v) / circumference_[w] * pulsesPerTurn_[w];
+    const double pulsesPerSecond = RideWheelSpeed(w, t) / circumference_[w] * pulsesPerTurn_[w];
     pulsePhase_[w] += pulsesPerSecond * dt;
     const double whole = std::floor(pulsePhase_[w]);
     if (whole >= 1) {
@@ -485,10 +531,10 @@ std::vector<int16_t> TSimLogger::AnalogValues(uint64_t nowMs, int count) {
   // falls 4096 over their electrical span.
   set(0, zero_[0] - travel(0) * travel_[0] / span_[0] * 4096);
   set(1, zero_[1] - travel(0.4) * travel_[1] / span_[1] * 4096);
-  // Battery slowly running down from 12.6 V (18.4 V full scale).
-  set(8, (12.6 - t / 36000.0) / 18.4 * 4096);
+  // A two-cell battery slowly running down from 8.0 V (18.4 V full scale).
+  set(8, std::max(6.4, 8.0 - t / 12000.0) / 18.4 * 4096);
   set(7, 1650 + 20 * std::sin(t / 60));
-  // Accelerometer at 400 counts per g around mid-scale: gravity on Z, bumps, braking on X.
+  // Accelerometer around mid-scale: gravity on Z, bumps, braking on X.
   const double jolt = std::sin(2 * kPi * 0.37 * t) > 0.9 ? 0.8 : 0;
   set(18, kAccelMid + kCountsPerG * (0.15 * std::sin(0.5 * t)));
   set(19, kAccelMid + kCountsPerG * (0.1 * std::sin(1.7 * t)));

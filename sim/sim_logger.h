@@ -47,6 +47,9 @@ struct TReply {
   TReplyKind kind;
 };
 
+// The ride both the live values and the recorded runs follow: wheel speed in m/s at t seconds.
+double RideWheelSpeed(int wheel, double t);
+
 class TSimLogger {
  public:
   // nowMs: the simulation's millisecond clock (steady); pcNow: the PC's date-time at start.

@@ -93,7 +93,7 @@ TEST(SimOverSerial, IdentifiesAndPolls) {
   ASSERT_TRUE(host.WaitValues(3));
   EXPECT_EQ(c.FlashWriteAddress(), sim.WithLogger([](auto& l) { return l.FlashWriteAddress(); }));
   EXPECT_NEAR(double(c.LoggerClock()), double(DateTimeToDeviceTime(Now())), 5);
-  EXPECT_NEAR(c.RawValue(8), 2805, 10);  // 12.6 V on the battery input
+  EXPECT_NEAR(c.RawValue(8), 1781, 10);  // 8.0 V on the battery input
   // Gravity through the factory accelerometer calibration (bumps add up to 0.85 g).
   EXPECT_NEAR(c.GetValue(kParamVerticalAccel), 1.4, 0.5);
   EXPECT_TRUE(host.errors.empty());
