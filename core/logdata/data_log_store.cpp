@@ -155,11 +155,12 @@ uint32_t TDataLogStore::FindTimestamp(size_t at) const {
 
 void TDataLogStore::IndexImage() {
   const size_t size = image_.size();
-  // Fewer than 6 bytes cannot hold a timestamp (and would put the last page before the image).
-  if (size < 6) Fail("lnb record not found");
+  // The logger's flash is read in whole pages: an image without one whole page has no last page
+  // to find the run's length in (and fewer than 6 bytes would put it before the image).
+  if (size < kFlashPageSize) Fail("lnb record not found");
   startTick_ = FindTimestamp(0);
   size_t last = size / kFlashPageSize * kFlashPageSize;
-  if (size < last + 6) last -= kFlashPageSize;  // size >= 6 keeps this at 0 or above
+  if (size < last + 6) last -= kFlashPageSize;  // a whole page keeps this at 0 or above
   const uint32_t lastTick = FindTimestamp(last);
   const uint64_t a = uint32_t(lastTick - startTick_);
 

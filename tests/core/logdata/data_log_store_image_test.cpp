@@ -241,6 +241,12 @@ TEST(FlashImage, MissingTimestampsFail) {
   };
   EXPECT_EQ(load({0xB0, 0, 1, 2, 3}), "lnb record not found");
   EXPECT_EQ(load({}), "lnb record not found");
+  std::vector<uint8_t> short_(kFlashPageSize - 1, 0xFF);
+  const auto first = sim::TimestampRecord(1);
+  std::copy(first.begin(), first.end(), short_.begin());
+  EXPECT_EQ(load(short_), "lnb record not found");  // not one whole page
+  short_.push_back(0xFF);
+  EXPECT_EQ(load(short_), "(no failure)");
   std::vector<uint8_t> page(kFlashPageSize, 0xFF);
   const auto mark = sim::TimeMarkRecord(5);
   std::copy(mark.begin(), mark.end(), page.begin());
