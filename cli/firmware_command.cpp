@@ -1,5 +1,7 @@
 // qvl firmware: program the logger with an Intel HEX image through its bootloader, or check
 // what a HEX file holds.
+#include <unistd.h>
+
 #include <ostream>
 
 #include "cli/command.h"
@@ -92,32 +94,36 @@ int Program(const std::string& file, bool json, std::ostream& out, std::ostream&
   OpenLoggerLink(*link);
   if (!link->IsOpen()) throw Exception(link->GetLastErrorText());
   TFirmwareProgrammer programmer(link);
+  // Who is there first, as the window's identification timer would have found out: a logger
+  // left in its bootloader by a failed run is programmed without switching it out again.
+  programmer.Identify();
   TLogLines log;
-  size_t printed = 0;
+  // The bar goes to a terminal only; it is finished at 100 % when the phase's next log text
+  // arrives.
+  const bool bar = !json && ::isatty(2);
   int lastPercent = -1;
+  auto finishBar = [&] {
+    if (lastPercent < 0) return;
+    err << "\r[" << std::string(40, '#') << "] 100%\n" << std::flush;
+    lastPercent = -1;
+  };
   bool ok = programmer.Program(
       file,
       [&](const std::string& text) {
         log.Add(text);
         if (json) return;
-        auto lines = log.All();
-        // Print the lines that are complete; the current one is shown as it grows.
-        for (; printed + 1 < lines.size() || (printed < lines.size() && log.Current().empty());
-             ++printed) {
-          if (lastPercent >= 0) {
-            err << "\n";
-            lastPercent = -1;
-          }
-          out << lines[printed] << "\n" << std::flush;
-        }
+        finishBar();
+        for (char c : text) out << (c == '\r' ? '\n' : c);
+        out << std::flush;
       },
       [&](int percent) {
-        if (json || percent == lastPercent) return;
+        if (!bar || percent == lastPercent) return;
         lastPercent = percent;
         int filled = percent * 40 / 100;
         err << "\r[" << std::string(size_t(filled), '#') << std::string(size_t(40 - filled), '.')
             << "] " << percent << "%" << std::flush;
       });
+  finishBar();
   auto lines = log.All();
   if (json) {
     TJson j = TJson::Object();
@@ -127,9 +133,8 @@ int Program(const std::string& file, bool json, std::ostream& out, std::ostream&
     for (const auto& line : lines) l.Push(line);
     j["log"] = l;
     out << j.Dump() << "\n";
-  } else {
-    if (lastPercent >= 0) err << "\n";
-    for (; printed < lines.size(); ++printed) out << lines[printed] << "\n";
+  } else if (!log.Current().empty()) {
+    out << "\n";
   }
   return ok ? 0 : 1;
 }

@@ -38,6 +38,8 @@ const char kUsage[] =
     "  --seed N             seed of the fault generator (default 1)\n"
     "  --lose RATE          probability that a byte to the host is lost\n"
     "  --corrupt-echo RATE  probability that an echo byte arrives changed\n"
+    "  --boot-family N      family digit of the bootloader (\"ZQB1\" erases 8 rows at once)\n"
+    "  --corrupt-boot-row N the first write of program row N stores a changed word\n"
     "  --delay MS           delay answers by MS ms ...\n"
     "  --delay-rate RATE    ... with this probability (default 1)\n"
     "  --silent-after N     stop answering after N bytes from the host\n"
@@ -94,6 +96,10 @@ int main(int argc, char** argv) {
       value(v), options.seed = uint32_t(v);
     } else if (a == "--lose") {
       value(v), options.faults.loseRate = v;
+    } else if (a == "--boot-family") {
+      value(v), options.bootloaderFamily = int(v);
+    } else if (a == "--corrupt-boot-row") {
+      value(v), options.corruptBootRow = int(v);
     } else if (a == "--corrupt-echo") {
       value(v), options.faults.corruptEchoRate = v;
     } else if (a == "--delay") {

@@ -78,7 +78,9 @@ double RideWheelSpeed(int wheel, double t) {
 }
 
 TSimLogger::TSimLogger(const TSimOptions& options, uint64_t nowMs)
-    : options_(options), startMs_(nowMs) {
+    : options_(options), bootloader_(options.bootloaderFamily), startMs_(nowMs) {
+  if (options.corruptBootRow >= 0)
+    bootloader_.CorruptNextWrite(uint16_t(options.corruptBootRow), 1);
   configImage_ = DefaultImage();
   ApplyConfiguration();
   {
@@ -251,6 +253,22 @@ void TSimLogger::Answer(const std::vector<uint8_t>& bytes, std::vector<TReply>& 
 void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out) {
   if (inFrame_ && nowMs - lastByteMs_ > kFrameResetMs) inFrame_ = false;
   lastByteMs_ = nowMs;
+  if (inBootloader_) {
+    std::vector<uint8_t> answer;
+    inBootloader_ = bootloader_.Feed(&byte, 1, answer);
+    for (uint8_t b : answer) out.push_back({b, TReplyKind::Answer});
+    return;
+  }
+  // 0x0B 0x26 0x59, its first byte outside a frame, hands the link to the bootloader. The 0x26
+  // looks like the start of a logging-group command, whose first data byte is never 0x59.
+  if (switchStage_ == 2 && byte == 0x59) {
+    switchStage_ = 0;
+    inFrame_ = false;
+    inBootloader_ = true;
+    bootloader_.Enter();
+    return;
+  }
+  switchStage_ = (!inFrame_ && byte == 0x0B) ? 1 : (switchStage_ == 1 && byte == 0x26) ? 2 : 0;
   if (!inFrame_) {
     switch (byte) {
       case 0x00: {

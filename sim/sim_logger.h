@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_bootloader.h"
+
 namespace qvl::sim {
 
 // Faults the link between host and simulated logger can suffer.
@@ -37,6 +39,10 @@ struct TSimOptions {
   int clockOffsetUnits = 0;  // the logger clock's error against the PC clock
   uint32_t seed = 1;
   TSimFaults faults;
+  // The bootloader behind 0x0B 0x26 0x59: its family digit ("ZQB1": erases 8 rows at once).
+  int bootloaderFamily = 2;
+  // A fault for firmware tests: the first write of this row stores a word changed (-1: none).
+  int corruptBootRow = -1;
 };
 
 // What a reply byte is, so that faults can pick on echoes and answers.
@@ -77,6 +83,9 @@ class TSimLogger {
   bool ClockSet() const { return clockSet_; }
   bool LogBlocked() const { return logBlocked_; }
   int CommandCount(uint8_t command) const { return commandCounts_[command]; }
+  // True while the bootloader, not the application, answers.
+  bool InBootloader() const { return inBootloader_; }
+  const TSimBootloader& Bootloader() const { return bootloader_; }
   // Between frames: the next byte from the host starts a command.
   bool AwaitingCommand(uint64_t nowMs) const;
   // The line speed divisor last set with 0x07 (0: normal).
@@ -98,6 +107,10 @@ class TSimLogger {
   void ApplyConfiguration();
 
   TSimOptions options_;
+  // The bootloader, and how much of the switch sequence has arrived.
+  TSimBootloader bootloader_;
+  bool inBootloader_ = false;
+  int switchStage_ = 0;
   // Frame parser.
   bool inFrame_ = false;
   uint8_t command_ = 0;
