@@ -63,9 +63,8 @@ class TDataLogStore {
   // --- data section and notes ---
   // Reads a data section. Failures: "Invalid data" (unknown tag), "Invalid sampling rate in file"
   // (negative period, or 0 for the record encodings), "Missing LNB record" and the other
-  // compact-record checks, "lnb record not found" (flash image shorter than one page, or without
-  // a timestamp at the start of its first or last page), and the
-  // stream's read error.
+  // compact-record checks, "lnb record not found" (a flash image shorter than one page, or
+  // without a timestamp at the start of its first or last page), and the stream's read error.
   void ReadData(TStream& stream);
   // Writes a data section in the encoding that was read.
   void WriteData(TStream& stream) const;
