@@ -54,7 +54,9 @@ void PrintOverview(std::ostream& out, const std::string& group) {
   out << "usage: qvl [--link LINK | --port PATH] COMMAND [OPTIONS]\n"
          "       qvl COMMAND --help\n\n"
          "Links: serial:PATH (a serial port or the simulator's pseudo-terminal; --port PATH\n"
-         "       is the same), sim (the simulated logger, in-process)\n\n"
+         "       is the same), sim (the simulated logger, in-process), hid (the USB link\n"
+         "       adapter), tevraw (the wireless link adapter), sim-hid and sim-tevraw (the\n"
+         "       simulated logger behind a simulated USB link or wireless adapter)\n\n"
          "Commands:\n";
   auto commands = Table();
   std::sort(commands.begin(), commands.end(),

@@ -13,7 +13,8 @@
 
 namespace qvl::cli {
 
-// A link for "serial:PATH" or "sim"; raises Exception for anything else.
+// A link for "serial:PATH", "sim", "hid", "tevraw", "sim-hid" or "sim-tevraw"; raises
+// Exception for anything else, and "No device found" when a USB adapter is missing.
 TCommChannelPtr CreateLinkChannel(const std::string& link);
 
 class TLoggerSession : public IControllerListener {
