@@ -11,6 +11,7 @@
 #include "core/device/controller.h"
 #include "core/device/live_channel.h"
 #include "core/device/live_sample.h"
+#include "core/logdata/data_log_store.h"
 #include "core/util/exceptions.h"
 #include "core/util/number_format.h"
 
@@ -36,6 +37,7 @@ int Listen(const TArgs& args, std::ostream& out, std::ostream&) {
   out << "listening as viewer " << me << " for tool " << block->ToolId() << "\n" << std::flush;
   TController model;
   TLiveReceiver receiver(model);
+  std::unique_ptr<TDataLogStore> store;
   receiver.OnConfiguration = [&] { PrintConfiguration(model, out); };
   receiver.OnSamples = [&](TLogArray samples) {
     out << "samples: " << samples.size();
@@ -43,11 +45,8 @@ int Listen(const TArgs& args, std::ostream& out, std::ostream&) {
       out << " (" << Format("%.1f", samples.front().tick / 10.0) << " s to "
           << Format("%.1f", samples.back().tick / 10.0) << " s)";
     out << "\n";
-    model.ResetDerived();
-    for (const TLogRecord& s : samples) {
-      model.SetRawValue(0, s.values[0]);
-      model.SetRawValue(1, s.values[1]);
-    }
+    ReplaceLiveSamples(store, std::move(samples));
+    out << "runs: " << store->RunCount() << ", sessions: " << store->SessionCount() << "\n";
   };
   long long messages = 0;
   const auto deadline = TClock::now() + std::chrono::seconds(timeoutS);

@@ -19,6 +19,10 @@
 namespace qvl {
 
 class TController;
+class TDataLogStore;
+
+// Ticks of live samples are tenths of a second.
+constexpr int32_t kLiveSamplePeriod = 100;
 
 constexpr char kLiveBlockName[] = "/QD QW Comm channel";
 // The shared block's name: kLiveBlockName, unless QVL_LIVE_BLOCK names another (so that test
@@ -100,6 +104,10 @@ class TLiveEndpoint {
 // samples go in one message.
 void SendLiveView(TLiveSharedBlock& block, TController& controller, const TLogArray& samples,
                   const std::function<void()>& startViewer, int waitMs = kViewerStartWaitMs);
+
+// A viewer's live store takes a block of live samples: created when there is none, its
+// samples replaced as a whole and split into runs and sessions.
+void ReplaceLiveSamples(std::unique_ptr<TDataLogStore>& store, TLogArray samples);
 
 // A viewer's reception: 27190 reads the configuration (marking it in sync), 31316 hands the
 // samples on while a live configuration is present, other identifiers are ignored.

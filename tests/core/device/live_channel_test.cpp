@@ -10,6 +10,7 @@
 #include "core/device/controller.h"
 #include "core/device/live_channel.h"
 #include "core/device/live_sample.h"
+#include "core/logdata/data_log_store.h"
 #include "core/util/endian.h"
 #include "core/util/exceptions.h"
 
@@ -88,6 +89,31 @@ TEST(LiveSample, RecordingTimesInTenthsOfASecondFromItsOrigin) {
   EXPECT_EQ(DecodeLiveSamples(bytes.data(), bytes.size()), rec.Samples());
   rec.Start(t0);
   EXPECT_EQ(rec.Count(), 0u);
+}
+
+TEST(LiveStore, SamplesReplaceTheStoreAndSplitIntoRuns) {
+  std::unique_ptr<TDataLogStore> store;
+  TLogArray samples;
+  for (int i = 0; i < 150; ++i) {  // 30 s at 5 samples per second
+    TLogRecord r;
+    r.tick = i * 2;
+    r.values[0] = int16_t(i);
+    samples.push_back(r);
+  }
+  ReplaceLiveSamples(store, samples);
+  ASSERT_NE(store, nullptr);
+  EXPECT_EQ(store->Period(), 100);
+  ASSERT_EQ(store->RunCount(), 1);
+  EXPECT_EQ(store->RunFirst(0), 0);
+  EXPECT_EQ(store->RunLast(0), 149);
+  EXPECT_EQ(store->RunDuration(0), 29800);
+  // A later block replaces the run as a whole.
+  TDataLogStore* same = store.get();
+  samples.resize(60);  // 12 s
+  ReplaceLiveSamples(store, samples);
+  EXPECT_EQ(store.get(), same);
+  ASSERT_EQ(store->RunCount(), 1);
+  EXPECT_EQ(store->RunLast(0), 59);
 }
 
 TEST_F(LiveChannel, ViewerWithoutAToolReportsTheError) {
