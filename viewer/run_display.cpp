@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "core/device/ecu_types.h"
 #include "core/util/date_time.h"
 #include "core/util/exceptions.h"
 #include "core/util/number_format.h"
 #include "viewer/chart_time.h"
+#include "viewer/value_reader.h"
 
 namespace qvl {
 namespace {
@@ -15,15 +17,6 @@ namespace {
 // A value the chart can hold: not-a-number (and the infinities a zero calibration gives) as 0.
 inline float Plottable(float v) {
   return std::isfinite(v) ? v : 0.0f;
-}
-
-// A base-unit value, 0 when it is not available.
-float BaseValue(TController& c, int code) {
-  try {
-    return Plottable(c.GetValue(code));
-  } catch (const Exception&) {
-    return 0;
-  }
 }
 
 bool IsTravel(int code) {
@@ -66,11 +59,42 @@ void OpenLogFile(TFileSlot& slot, const std::string& path, bool primary) {
 void TSampleFeed::Reset() {
   controller_.ResetDerived();
   wheels_[0] = wheels_[1] = TWheel{};
+  first_ = true;
+  later_ = false;
+}
+
+void TSampleFeed::SetLoggedChannels(const TDataLogStore& store) {
+  logged_.clear();
+  for (int c = 0; c < kSampleChannelCount; ++c) {
+    bool inRecords = !store.IsImage() && std::find(kRecordChannels.begin(), kRecordChannels.end(),
+                                                   c) != kRecordChannels.end();
+    if (inRecords || store.ChannelGroup(c) >= 0) logged_.push_back(c);
+  }
+}
+
+void TSampleFeed::HandOverInputs(const TLogSample& sample) {
+  const int inputs = std::min(controller_.AnalogInputCount(), kSampleChannelCount);
+  for (int c = 0; c < inputs; ++c) controller_.SetRawValue(c, sample.channels[size_t(c)]);
+  last_ = sample.channels;
 }
 
 void TSampleFeed::Take(const TLogSample& sample, int64_t timeMs) {
   const int inputs = std::min(controller_.AnalogInputCount(), kSampleChannelCount);
-  for (int c = 0; c < inputs; ++c) controller_.SetRawValue(c, sample.channels[size_t(c)]);
+  if (later_) {
+    // The inputs are handed over at the end.
+  } else if (first_ || logged_.empty()) {
+    for (int c = 0; c < inputs; ++c) controller_.SetRawValue(c, sample.channels[size_t(c)]);
+    last_ = sample.channels;
+    first_ = false;
+  } else {
+    // A channel the store does not fill keeps the value it had in the first sample; one whose
+    // value did not change needs no new hand-over.
+    for (int c : logged_)
+      if (sample.channels[size_t(c)] != last_[size_t(c)]) {
+        last_[size_t(c)] = sample.channels[size_t(c)];
+        controller_.SetRawValue(c, last_[size_t(c)]);
+      }
+  }
   const uint8_t counts[2] = {sample.frontCount, sample.rearCount};
   const uint16_t pulses[2] = {uint16_t(sample.frontValue), uint16_t(sample.rearValue)};
   uint16_t timers[2];
@@ -238,6 +262,7 @@ struct TRunDisplay::TCurveJob {
   int counter = 0;
   std::vector<float> values;
   TCurveData* target = nullptr;
+  std::optional<TValueReader> reader;
 };
 
 struct TRunDisplay::TAnalysis {
@@ -319,8 +344,12 @@ void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vecto
   TSampleFeed feed(c);
   feed.Reset();
   const int64_t n = range.Empty() ? 0 : range.sampleCount;
-  for (TCurveJob& job : jobs)
+  // The readers of this walk share their travel readings and the velocities' previous ones.
+  TReadCache cache;
+  for (TCurveJob& job : jobs) {
     if (job.period > 0) job.values.reserve(size_t((n + job.period - 1) / job.period));
+    job.reader.emplace(c, job.entry.channel, job.entry.unit, &cache);
+  }
   const int tp = analysis ? analysis->travelPeriod : 0;
   if (analysis) {
     for (auto& s : analysis->speed) s.reserve(size_t((n + 9) / 10));
@@ -329,6 +358,30 @@ void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vecto
   }
   if (n <= 0) return;
 
+  // The bottoming detector reads travel in per cent at every travel step: a travel curve in per
+  // cent taken at the same steps already holds that value.
+  const TCurveJob* percentJob[2] = {nullptr, nullptr};
+  for (const TCurveJob& job : jobs)
+    for (int w = 0; w < 2; ++w)
+      if (job.entry.channel == kParamFrontTravel + w && job.entry.unit == kUnitPercent &&
+          job.period == tp && !percentJob[w])
+        percentJob[w] = &job;
+  const TValueReader percentReader[2] = {TValueReader(c, kParamFrontTravel, kUnitPercent, &cache),
+                                         TValueReader(c, kParamRearTravel, kUnitPercent, &cache)};
+  const TValueReader metresReader[2] = {TValueReader::Metres(c, kParamFrontTravel, &cache),
+                                        TValueReader::Metres(c, kParamRearTravel, &cache)};
+
+  // When every value is computed from the samples themselves, the controller needs only the
+  // wheel pulses during the walk; it gets the last sample's inputs at the end.
+  bool controllerReads = false;
+  for (const TCurveJob& job : jobs)
+    if (job.period > 0 && job.reader->NeedsInputs()) controllerReads = true;
+  if (analysis && tp >= 1)
+    for (int w = 0; w < 2; ++w)
+      if ((!percentJob[w] && percentReader[w].NeedsInputs()) || metresReader[w].NeedsInputs())
+        controllerReads = true;
+  feed.SetLoggedChannels(store);
+  feed.SetInputsLater(!controllerReads);
   store.SelectRun(range.firstRun);
   TLogSample sample;
   int c10 = 0, ct = 0;
@@ -337,6 +390,11 @@ void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vecto
   for (int64_t t = 0; t < n; ++t) {
     const bool fresh = store.ReadNext(t, sample);
     if (c10 == 0 || fresh) feed.Take(sample, t);
+    for (TCurveJob& job : jobs) {
+      if (job.period <= 0) continue;
+      if (job.counter == 0) job.values.push_back(job.reader->Read(sample));
+      if (++job.counter == job.period) job.counter = 0;
+    }
     if (analysis) {
       if (c10 == 0) {
         analysis->speed[0].push_back(Plottable(c.GetValueIn(kParamFrontSpeed, kUnitKmh)));
@@ -346,28 +404,22 @@ void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vecto
       }
       if (tp >= 1 && ct == 0) {
         const int32_t j = travelStep++;
-        analysis->front.Step(double(Plottable(c.GetValueIn(kParamFrontTravel, kUnitPercent))) / 100,
-                             t, j);
-        analysis->rear.Step(double(Plottable(c.GetValueIn(kParamRearTravel, kUnitPercent))) / 100,
-                            t, j);
-        const int codes[2] = {kParamFrontTravel, kParamRearTravel};
+        TBottomingDetector* detectors[2] = {&analysis->front, &analysis->rear};
         for (int w = 0; w < 2; ++w) {
+          float percent =
+              percentJob[w] ? percentJob[w]->values.back() : percentReader[w].Read(sample);
+          detectors[w]->Step(double(percent) / 100, t, j);
           x[w][0] = x[w][1];
           x[w][1] = x[w][2];
-          x[w][2] = BaseValue(c, codes[w]);
+          x[w][2] = metresReader[w].Read(sample);
           if (j > 2) analysis->velocity[w][size_t(j - 1)] = float((x[w][2] - x[w][0]) * 500 / tp);
         }
       }
     }
-    for (TCurveJob& job : jobs) {
-      if (job.period <= 0) continue;
-      if (job.counter == 0)
-        job.values.push_back(Plottable(c.GetValueIn(job.entry.channel, job.entry.unit)));
-      if (++job.counter == job.period) job.counter = 0;
-    }
     if (++c10 == 10) c10 = 0;
     if (tp >= 1 && ++ct == tp) ct = 0;
   }
+  feed.HandOverInputs(sample);
   if (analysis) {
     analysis->front.Finish(n, travelStep - 1);
     analysis->rear.Finish(n, travelStep - 1);

@@ -5,6 +5,7 @@
 // controller and store. Nothing here draws: the results are plain data for a chart to take.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,14 @@ class TSampleFeed {
   void Reset();
   // The controller takes `sample`, which lies `timeMs` ms into the selection.
   void Take(const TLogSample& sample, int64_t timeMs);
+  // Limits the channels handed over after the first sample to those the store can fill (the
+  // others keep the "not logged" value of the first sample). All channels without a call.
+  void SetLoggedChannels(const TDataLogStore& store);
+  // With `later`, Take hands over only the wheel pulses and the inputs wait for HandOverInputs
+  // (for walks in which nothing asks the controller for an input's value).
+  void SetInputsLater(bool later) { later_ = later; }
+  // Hands every input of `sample` over.
+  void HandOverInputs(const TLogSample& sample);
 
  private:
   struct TWheel {
@@ -62,6 +71,10 @@ class TSampleFeed {
   };
   TController& controller_;
   TWheel wheels_[2];
+  bool first_ = true;
+  bool later_ = false;
+  std::array<int16_t, kSampleChannelCount> last_{};  // values handed over last
+  std::vector<int> logged_;                          // empty: every channel
 };
 
 // --- helpers shared by the histogram, export and overlay code ---------------------------------

@@ -230,6 +230,9 @@ TEST(RunDisplay, BottomingPerTravelStepAndVelocity) {
   ASSERT_EQ(h.size(), 2u);
   EXPECT_EQ(h[1], (THighlightSpan{2800, 5499, kEventColour, kEventSecond}));
   EXPECT_TRUE(d.display.Chart().strips[0].inverted);
+  // After the walk the controller holds the last sample's inputs.
+  EXPECT_EQ(d.display.MainSlot().controller->RawValue(0), 1701);
+  EXPECT_EQ(d.display.MainSlot().controller->RawValue(1), 400);
   EXPECT_FALSE(d.display.Chart().strips[2].inverted);
 
   // Velocity by centred difference over two travel steps: 2 counts (0.2 mm) per 2 ms step.
