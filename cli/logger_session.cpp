@@ -47,6 +47,7 @@ TCommChannelPtr CreateLinkChannel(const std::string& link) {
     auto peer = std::make_shared<sim::TSimTevraWAdapter>(sim::TSimOptions{}, adapter);
     TTevraWOptions options;
     options.controller = sim::SimulatedHidController(peer, kUsbVendorId, kWirelessProductId);
+    options.systemWideLock = false;
     return std::make_shared<TTevraWComm>(options);
   }
   if (link.empty())

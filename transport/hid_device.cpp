@@ -106,6 +106,7 @@ void THidDevice::Deliver(const uint8_t* data, size_t size) {
 }
 
 void THidDevice::Run() {
+  readerId_ = std::this_thread::get_id();
   uint8_t buffer[kHidInputReportSize];
   while (!stop_) {
     int n;

@@ -72,7 +72,7 @@ class THidDevice : public std::enable_shared_from_this<THidDevice> {
   std::string LastInputFailure() const;
   // The reading thread is running (started when the controller hands the device out).
   bool Reading() const { return reading_; }
-  bool OnReadingThread() const { return std::this_thread::get_id() == readerId_; }
+  bool OnReadingThread() const { return std::this_thread::get_id() == readerId_.load(); }
 
  protected:
   // Backend: waits up to timeoutMs for one input report; its size, 0 when none came, -1 when
@@ -105,7 +105,7 @@ class THidDevice : public std::enable_shared_from_this<THidDevice> {
   TInputHandler onInput_;
   TUnplugHandler onUnplug_;
   std::thread reader_;
-  std::thread::id readerId_;
+  std::atomic<std::thread::id> readerId_{};
   std::atomic<bool> stop_{false};
   std::atomic<bool> reading_{false};
   std::atomic<bool> unplugged_{false};

@@ -16,10 +16,10 @@ std::string TNamedMutex::DefaultDirectory() {
   return "/tmp";
 }
 
-TNamedMutex::TNamedMutex(const std::string& name, const std::string& directory) {
+TNamedMutex::TNamedMutex(const std::string& name, const std::string& directory, bool systemWide) {
   path_ = (directory.empty() ? DefaultDirectory() : directory) + "/" + name + ".lock";
   // Never follow a link planted under the name (the default place may be /tmp).
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (systemWide) fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
 }
 
 TNamedMutex::~TNamedMutex() {

@@ -12,8 +12,10 @@ namespace qvl {
 
 class TNamedMutex {
  public:
-  // directory: where the lock file lives ("" for the default place).
-  explicit TNamedMutex(const std::string& name, const std::string& directory = "");
+  // directory: where the lock file lives ("" for the default place). systemWide false: the
+  // process-local part only (for a resource no other process can reach).
+  explicit TNamedMutex(const std::string& name, const std::string& directory = "",
+                       bool systemWide = true);
   ~TNamedMutex();
   TNamedMutex(const TNamedMutex&) = delete;
   TNamedMutex& operator=(const TNamedMutex&) = delete;

@@ -96,7 +96,7 @@ TTevraWComm::TTevraWComm() : TTevraWComm(TTevraWOptions{}) {}
 TTevraWComm::TTevraWComm(TTevraWOptions options)
     : options_(std::move(options)),
       clock_(options_.clock),
-      mutex_("TevraW", options_.lockDirectory) {}
+      mutex_("TevraW", options_.lockDirectory, options_.systemWideLock) {}
 
 TTevraWComm::~TTevraWComm() {
   // The timer first: its keep-alive uses the adapter.
@@ -189,6 +189,8 @@ uint8_t TTevraWComm::WaitForAnswer() {
   for (;;) {
     ProcessIncoming();
     if (answerFlag_) return answerByte_;
+    // The adapter went away: no answer can come.
+    if (!inner_->IsOpen()) throw Exception("No device connected");
     if (Clock().NowMs() - start > uint64_t(std::max(timeOut_, 0))) {
       inner_->SetLastErrorText("Time out on TevraW");
       throw ETimeOutError("Time out on TevraW");
@@ -466,7 +468,7 @@ void TTevraWComm::StatusRefresh() {
 
 void TTevraWComm::Write(const void* buffer, int count, bool flush) {
   std::lock_guard<TNamedMutex> lock(mutex_);
-  if (transmit_.empty()) SetBuffers(1024);
+  if (transmit_.empty()) transmit_.assign(1024, 0);  // written to before the first open
   const auto* p = static_cast<const uint8_t*>(buffer);
   int left = std::max(count, 0);
   while (left > 0) {

@@ -105,6 +105,9 @@ struct TTevraWOptions {
   bool keepAliveTimer = true;
   // Directory of the lock file ("" for the default place).
   std::string lockDirectory;
+  // The exchanges are kept apart across processes; off for an adapter that only this process
+  // can reach (the simulated one).
+  bool systemWideLock = true;
 };
 
 class TTevraWComm : public ICommChannel {

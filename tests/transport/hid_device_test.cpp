@@ -297,6 +297,18 @@ TEST_F(TevraWLock, AnotherProcessHoldingTheLockKeepsUsOut) {
   for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
 }
 
+TEST_F(TevraWLock, AProcessLocalLockLeavesNoFile) {
+  TNamedMutex m("TevraW", dir, false);
+  EXPECT_FALSE(m.SystemWide());
+  EXPECT_FALSE(std::filesystem::exists(dir + "/TevraW.lock"));
+  m.lock();
+  std::atomic<bool> other{true};
+  std::thread t([&] { other = m.try_lock(); });
+  t.join();
+  EXPECT_FALSE(other);
+  m.unlock();
+}
+
 TEST_F(TevraWLock, ALinkPlantedUnderTheNameIsNotFollowed) {
   const std::string target = dir + "/target";
   std::filesystem::create_symlink(target, dir + "/TevraW.lock");

@@ -79,6 +79,7 @@ struct TSimTevraW {
     adapter = std::make_shared<sim::TSimTevraWAdapter>(logger, options);
     TTevraWOptions o;
     o.controller = sim::SimulatedHidController(adapter, kUsbVendorId, kWirelessProductId);
+    o.systemWideLock = false;
     link = std::make_shared<TTevraWComm>(o);
   }
   template <typename F>
