@@ -169,6 +169,8 @@ bool TTevraWComm::IsOpen() {
 }
 
 std::string TTevraWComm::GetLastErrorText() {
+  // The keep-alive may set it on the timer's thread.
+  std::lock_guard<TNamedMutex> lock(mutex_);
   return inner_ ? inner_->GetLastErrorText() : std::string();
 }
 
@@ -191,7 +193,7 @@ uint8_t TTevraWComm::WaitForAnswer() {
     if (answerFlag_) return answerByte_;
     // The adapter went away: no answer can come.
     if (!inner_->IsOpen()) throw Exception("No device connected");
-    if (Clock().NowMs() - start > uint64_t(std::max(timeOut_, 0))) {
+    if (Clock().NowMs() - start > uint64_t(std::max(timeOut_.load(), 0))) {
       inner_->SetLastErrorText("Time out on TevraW");
       throw ETimeOutError("Time out on TevraW");
     }
@@ -494,7 +496,8 @@ void TTevraWComm::Read(void* buffer, int count) {
   while (remaining > 0) {
     const int waiting = InCount();
     if (waiting == 0) {
-      if (Clock().NowMs() - start > uint64_t(std::max(timeOut_, 0))) {
+      if (Clock().NowMs() - start > uint64_t(std::max(timeOut_.load(), 0))) {
+        std::lock_guard<TNamedMutex> lock(mutex_);
         if (inner_) inner_->SetLastErrorText("Time out on TevraW");
         throw ETimeOutError("Time out on TevraW");
       }

@@ -232,8 +232,9 @@ class TTevraWComm : public ICommChannel {
   int messageCount_ = 0;
   bool answerFlag_ = false;
   uint8_t answerByte_ = 0;
-  int timeOut_ = 0;
-  int spare_ = 0;
+  // Set by the user-interface thread, read by the keep-alive's answer wait.
+  std::atomic<int> timeOut_{0};
+  std::atomic<int> spare_{0};
 
   std::mutex indicatorMutex_;
   TTevraIndicator indicator_;
