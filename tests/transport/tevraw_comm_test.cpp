@@ -588,6 +588,11 @@ TEST(TevraWRegistry, TheRegistryMakesAWirelessLink) {
   EXPECT_EQ(channel->GetPortName(), "USB TevraW");
   EXPECT_FALSE(channel->IsOpen());
   EXPECT_EQ(channel->GetLastErrorText(), "");
+  // The built-in classes, in the order the port selection lists them.
+  auto names = RegisteredChannelTypes();
+  ASSERT_GE(names.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 3),
+            (std::vector<std::string>{"HID", "COM", "TevraW"}));
 }
 
 }  // namespace
