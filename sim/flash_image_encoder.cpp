@@ -167,6 +167,12 @@ void TFlashImageEncoder::OpenPage(uint8_t flags, uint64_t relTick,
   pageStart_ = image_.size();
   pageOpen_ = true;
   const uint8_t lnbHeader = uint8_t(0xB0 | (flags & (kHeaderRunStart | kHeaderSessionStart)));
+  if (sectorHeaders_ && !deviceTime && (uint64_t(base_) + pageStart_) % sectorSize_ == 0 &&
+      !runs_.empty()) {
+    // A sector begun in the middle of a run.
+    number = runs_.back().sdFileNumber;
+    if (clockKnown_) deviceTime = clockDevice_ + uint32_t(startTick_ + relTick - clockTick_) / 1024;
+  }
   if (deviceTime) {
     TRecord6 clock = ClockRecord(*deviceTime,
                                  uint8_t(0xB0 | kHeaderClock | kHeaderSessionClock |
@@ -211,6 +217,7 @@ uint32_t TFlashImageEncoder::BeginSession(uint32_t tick, std::optional<uint32_t>
   EndPage(TPageTail::Erased);
   while ((uint64_t(base_) + image_.size()) % sectorSize_ != 0)
     image_.insert(image_.end(), kFlashPageSize, 0xFF);
+  clockKnown_ = false;
   TSessionInfo session;
   session.firstPage = image_.size() / kFlashPageSize;
   session.endPage = session.firstPage;
@@ -251,6 +258,11 @@ uint32_t TFlashImageEncoder::BeginRun(uint32_t tick, std::optional<uint32_t> dev
   run.sdFileNumber = sdFileNumber;
   run.session = int(sessions_.size()) - 1;
   runs_.push_back(run);
+  if (deviceTime) {
+    clockKnown_ = true;
+    clockDevice_ = *deviceTime;
+    clockTick_ = run.startTick;
+  }
   ++session.runCount;
   OpenPage(flags, rel, deviceTime, sdFileNumber);
   return run.startTick;

@@ -150,6 +150,12 @@ class TFlashImageEncoder {
   // repeat their previous sample up to it.
   void Timestamp(uint32_t tick);
 
+  // Marks every erase sector's first page as the logger does (off by default): its header
+  // carries the current run's SD file number and, once the session has a device time, a clock
+  // record with the device time of the page's timestamp. So the sectors of a session read in
+  // order of time, whatever page of a run they begin with.
+  void SetSectorHeaders(bool on) { sectorHeaders_ = on; }
+
   // Closes the current page (the next record opens a new one); Finish closes the last page.
   void EndPage(TPageTail tail = TPageTail::Erased);
   void Finish(TPageTail tail = TPageTail::Erased) { EndPage(tail); }
@@ -207,6 +213,12 @@ class TFlashImageEncoder {
 
   std::vector<TRunInfo> runs_;
   std::vector<TSessionInfo> sessions_;
+
+  // Sector headers: the session's clock (device time at clockTick_) once known.
+  bool sectorHeaders_ = false;
+  bool clockKnown_ = false;
+  uint32_t clockDevice_ = 0;
+  uint32_t clockTick_ = 0;
 };
 
 // Copies an image into a flash ring at `address`, wrapping at the end of the flash.

@@ -32,6 +32,10 @@ const char kUsage[] =
     "  --flash-code N       flash size code: 1 = 2 MiB, 2 = 4, 3 = 8, 4 = 32, 5 = 64, 0 = none\n"
     "  --sessions N         recorded sessions in the flash (default 2)\n"
     "  --runs N             runs per session (default 2)\n"
+    "  --season             a flash written by a season of riding (8 MiB unless --flash-code\n"
+    "                       says otherwise): sessions across the ring's end, the oldest one\n"
+    "                       partly overwritten, the current one still being logged\n"
+    "  --not-logging        with --season: the current session has ended\n"
     "  --bps N              line speed towards the host in bytes per second (0 = unthrottled)\n"
     "  --clock-unset        the logger's clock has not been set\n"
     "  --clock-offset N     the logger's clock is off by N units of 1.024 s\n"
@@ -61,6 +65,7 @@ int main(int argc, char** argv) {
   bool pty = false;
   std::string symlinkPath;
   double exitAfter = -1;
+  bool flashCodeGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](double& v) {
@@ -82,10 +87,16 @@ int main(int argc, char** argv) {
       options.identification = argv[++i];
     } else if (a == "--flash-code") {
       value(v), options.flashSizeCode = int(v);
+      flashCodeGiven = true;
     } else if (a == "--sessions") {
       value(v), options.sessions = int(v);
     } else if (a == "--runs") {
       value(v), options.runsPerSession = int(v);
+    } else if (a == "--season") {
+      options.season.enabled = true;
+      if (!flashCodeGiven) options.flashSizeCode = 3;
+    } else if (a == "--not-logging") {
+      options.season.logging = false;
     } else if (a == "--bps") {
       value(v), options.bytesPerSecond = int(v);
     } else if (a == "--clock-unset") {

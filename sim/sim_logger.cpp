@@ -52,6 +52,15 @@ std::vector<uint8_t> DefaultImage() {
     for (int axis = 0; axis < 3; ++axis)
       block.SetF32(cfg::kAccelCalibration + size_t(position * 3 + axis) * 4,
                    float(kAccelMid + kCountsPerG * kReadings[position][axis]));
+  // The data rate the configuration editor estimates for these rates (bytes per second).
+  auto tenths = [&](size_t period) {
+    const int32_t us = block.I32(period);
+    return us > 0 ? 100000 / us : 0;
+  };
+  const int32_t c =
+      20 * tenths(cfg::kSuspensionPeriod) + 30 * tenths(cfg::kAccelPeriod) +
+      3 * (block.I32(cfg::kMagPeriod) > 0 ? 1000000 / block.I32(cfg::kMagPeriod) : 0) + 10;
+  block.SetI32(cfg::kDataRate, c + c / 2);
   controller.SetConfigBlock(block);
   return controller.BuildConfigImage();
 }
@@ -120,10 +129,8 @@ void TSimLogger::SetClock(uint32_t deviceTime, uint64_t nowMs) {
   clockSet_ = true;
 }
 
-void TSimLogger::FillFlash() {
-  if (flash_.empty()) return;
-  // The logging groups of the factory configuration, as the recorder samples them: periods in
-  // ticks of 1 ms, each group's inputs in input order.
+TDataLogGroups TSimLogger::RecordedGroups() const {
+  // Periods in ticks of 1 ms, each group's inputs in input order.
   TController controller;
   TMemoryStream stream(std::vector<uint8_t>(configImage_.begin() + 2, configImage_.end()));
   controller.ReadFromStream(stream);
@@ -136,6 +143,54 @@ void TSimLogger::FillFlash() {
       if ((controller.ChannelMap()[size_t(input)] & 0x1F) == g && group.count < kMaxGroupChannels)
         group.channels[size_t(group.count++)] = int16_t(input);
     if (group.period > 0 && group.count > 0) groups.push_back(group);
+  }
+  return groups;
+}
+
+void TSimLogger::FillSeason(const TDataLogGroups& groups) {
+  TSimSeason::TSetup setup;
+  setup.options = options_.season;
+  setup.groups = groups;
+  setup.flashSize = uint32_t(flash_.size());
+  setup.sectorSize = EraseSectorSize();
+  setup.seed = options_.seed;
+  setup.nowDeviceTime = clockSet_ ? Clock(clockBaseMs_) : DateTimeToDeviceTime(Now());
+  setup.nowMs = clockBaseMs_;
+  setup.values = [this](uint64_t rideMs) {
+    return AnalogValues(startMs_ + rideMs, kChannelMapSize);
+  };
+  setup.wheels = [](int wheel, double t) { return RideWheelSpeed(wheel, t); };
+  for (int w = 0; w < 2; ++w) {
+    setup.circumference[w] = circumference_[w];
+    setup.pulsesPerTurn[w] = pulsesPerTurn_[w];
+  }
+  season_ = std::make_unique<TSimSeason>(std::move(setup), flash_);
+  // One marker per session start, the newest last (at most 64 fit in the scratch memory).
+  const auto& markers = season_->Markers();
+  const size_t first = markers.size() > 64 ? markers.size() - 64 : 0;
+  for (size_t k = first, at = 0; k < markers.size(); ++k, at += 4) {
+    scratch_[at] = uint16_t(markers[k].sector4k);
+    scratch_[at + 1] = uint16_t(markers[k].sector4k >> 16);
+    scratch_[at + 2] = uint16_t(markers[k].deviceTime);
+    scratch_[at + 3] = uint16_t(markers[k].deviceTime >> 16);
+  }
+  sessionStart_ = season_->SessionStartAddress();
+  writeAddress_ = season_->WriteAddress();
+  if (season_->Logging()) runStart_ = season_->RunStartDeviceTime();
+}
+
+void TSimLogger::AdvanceLogging(uint64_t nowMs) {
+  if (!season_ || !season_->Logging()) return;
+  season_->Advance(nowMs, flash_);
+  writeAddress_ = season_->WriteAddress();
+}
+
+void TSimLogger::FillFlash() {
+  if (flash_.empty()) return;
+  const TDataLogGroups groups = RecordedGroups();
+  if (options_.season.enabled) {
+    FillSeason(groups);
+    return;
   }
 
   // Sessions six hours apart, the last one ending a while ago; each session's runs a minute
@@ -150,6 +205,7 @@ void TSimLogger::FillFlash() {
     if (uint64_t(address) + sector > flash_.size()) break;
     const uint32_t sessionTime = now - uint32_t((options_.sessions - s) * 21094);
     TFlashImageEncoder encoder(groups, address, sector);
+    encoder.SetSectorHeaders(true);
     uint32_t tick = encoder.BeginSession(1000, sessionTime);
     for (int r = 0; r < options_.runsPerSession; ++r) {
       if (r > 0)
@@ -251,6 +307,7 @@ void TSimLogger::Answer(const std::vector<uint8_t>& bytes, std::vector<TReply>& 
 }
 
 void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out) {
+  AdvanceLogging(nowMs);
   if (inFrame_ && nowMs - lastByteMs_ > kFrameResetMs) inFrame_ = false;
   lastByteMs_ = nowMs;
   if (inBootloader_) {
@@ -419,10 +476,16 @@ void TSimLogger::Execute(uint64_t nowMs, std::vector<TReply>& out) {
       break;
     }
     case 0x40:
+      // Before a download: a logging run in progress ends, its last page written.
+      if (season_ && season_->Logging()) {
+        season_->StopLogging(nowMs, flash_);
+        writeAddress_ = season_->WriteAddress();
+      }
       runStart_ = Clock(nowMs);
       break;
     case 0x42:
       if (GetU16(d) == 0x91FD) {
+        season_.reset();
         std::fill(flash_.begin(), flash_.end(), 0xFF);
         writeAddress_ = 0;
         sessionStart_ = 0;
@@ -509,13 +572,15 @@ void TSimLogger::UpdateRide(uint64_t nowMs) {
 
 std::array<uint8_t, 40> TSimLogger::RealtimeBlock(uint64_t nowMs) {
   UpdateRide(nowMs);
+  AdvanceLogging(nowMs);
   std::array<uint8_t, 40> b{};
   b[0] = pulseCounter_[0];
   b[1] = pulseCounter_[1];
   PutU16(&b[2], pulseTime_[0]);
   PutU16(&b[4], pulseTime_[1]);
   PutU16(&b[6], uint16_t((nowMs - startMs_) * 10));
-  uint8_t status = 0;  // waiting
+  uint8_t status = Logging() ? 2 : 0;  // logging or waiting
+  if (season_ && season_->Overwriting()) status |= 0x10;
   if (clockSet_) status |= 0x20;
   status |= 0x80;  // SD card present
   b[10] = status;
@@ -539,10 +604,20 @@ std::vector<int16_t> TSimLogger::AnalogValues(uint64_t nowMs, int count) {
     if (input < count) v[size_t(input)] = int16_t(std::clamp(std::lround(raw), 0L, 4095L));
   };
   // Suspension: sag, a rolling wave, and a bump to near bottom-out every few seconds.
+  // Every 47 s a jump: 0.6 s in the air with both ends fully extended, then a landing that
+  // bottoms out the fork (the shock a moment later) and settles within half a second.
+  const double jump = std::fmod(t, 47.0) - 40.0;
+  const bool airborne = jump >= 0 && jump < 0.6;
+  auto landing = [&](double delay) {
+    const double since = jump - 0.6 - delay;
+    return since >= 0 && since < 0.5 ? 0.98 * std::exp(-since * 5) : 0.0;
+  };
   auto travel = [&](double phase) {
     double x = 0.25 + 0.08 * std::sin(2 * kPi * 1.1 * t + phase);
     double bump = std::sin(2 * kPi * 0.37 * t + phase);
     if (bump > 0.9) x += (bump - 0.9) * 6.0;
+    if (airborne) x = 0.01;
+    x = std::max(x, landing(phase * 0.1));
     return std::clamp(x, 0.0, 0.98);
   };
   // Travel as a share of the fork's and the shock's travel, read by potentiometers whose count
@@ -554,9 +629,14 @@ std::vector<int16_t> TSimLogger::AnalogValues(uint64_t nowMs, int count) {
   set(7, 1650 + 20 * std::sin(t / 60));
   // Accelerometer around mid-scale: gravity on Z, bumps, braking on X.
   const double jolt = std::sin(2 * kPi * 0.37 * t) > 0.9 ? 0.8 : 0;
-  set(18, kAccelMid + kCountsPerG * (0.15 * std::sin(0.5 * t)));
+  // In the air the rider and the bike fall freely; the landing hits with up to 4 g.
+  const double gravity = airborne ? 0.05 : 1.0 + 3.0 * landing(0) / 0.98;
+  // Braking pitches the logger forward: the change of the front wheel's speed, at most 1.2 g.
+  const double dv = RideWheelSpeed(0, t) - RideWheelSpeed(0, std::max(0.0, t - 0.1));
+  const double braking = std::clamp(-dv / 0.1 / 9.81, -1.2, 1.2);
+  set(18, kAccelMid + kCountsPerG * (0.15 * std::sin(0.5 * t) + braking));
   set(19, kAccelMid + kCountsPerG * (0.1 * std::sin(1.7 * t)));
-  set(20, kAccelMid + kCountsPerG * (1.0 + jolt + 0.05 * std::sin(9 * t)));
+  set(20, kAccelMid + kCountsPerG * (gravity + jolt + 0.05 * std::sin(9 * t)));
   return v;
 }
 

@@ -9,10 +9,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/sim_bootloader.h"
+#include "sim/sim_season.h"
 
 namespace qvl::sim {
 
@@ -43,6 +45,8 @@ struct TSimOptions {
   int bootloaderFamily = 2;
   // A fault for firmware tests: the first write of this row stores a word changed (-1: none).
   int corruptBootRow = -1;
+  // A flash written by a season of riding instead of the plain sessions above.
+  TSimSeasonOptions season;
 };
 
 // What a reply byte is, so that faults can pick on echoes and answers.
@@ -88,6 +92,10 @@ class TSimLogger {
   const TSimBootloader& Bootloader() const { return bootloader_; }
   // Between frames: the next byte from the host starts a command.
   bool AwaitingCommand(uint64_t nowMs) const;
+  // The season written into the flash (nullptr without one, or after erasing the flash), and
+  // whether the logger is logging its current run.
+  const TSimSeason* Season() const { return season_.get(); }
+  bool Logging() const { return season_ && season_->Logging(); }
   // The line speed divisor last set with 0x07 (0: normal).
   int LineSpeed() const { return lineSpeed_; }
   // Starts the clock at a device time (as 0x3C does).
@@ -102,6 +110,11 @@ class TSimLogger {
   void Answer(const std::vector<uint8_t>& bytes, std::vector<TReply>& out);
   void Echo(std::vector<TReply>& out) { out.push_back({command_, TReplyKind::Echo}); }
   void FillFlash();
+  void FillSeason(const TDataLogGroups& groups);
+  // The logging groups of the configuration image, as the recorder samples them.
+  TDataLogGroups RecordedGroups() const;
+  // Live logging: the season's current run recorded up to nowMs.
+  void AdvanceLogging(uint64_t nowMs);
   void UpdateRide(uint64_t nowMs);
   // Takes the wheel and potentiometer settings of the configuration image.
   void ApplyConfiguration();
@@ -134,6 +147,7 @@ class TSimLogger {
   bool logBlocked_ = false;
   int lineSpeed_ = 0;
   uint64_t startMs_ = 0;
+  std::unique_ptr<TSimSeason> season_;
 
   // Ride state.
   uint8_t pulsesPerTurn_[2] = {8, 8};
