@@ -1,5 +1,7 @@
 #include "viewer/display_entry.h"
 
+#include <algorithm>
+
 #include "core/device/controller.h"
 #include "core/device/ecu_types.h"
 #include "core/util/endian.h"
@@ -98,6 +100,36 @@ std::string EntryUnitText(const TDisplayEntry& entry, const TController* control
 
 std::string EntryTitle(const TDisplayEntry& entry, const TController* controller) {
   return EntryName(entry, controller) + " (" + EntryUnitText(entry, controller) + ")";
+}
+
+namespace {
+
+// w = d * 10^e.
+void LeadingDigit(int w, int& d, int& power) {
+  power = 1;
+  while (w / power >= 10) power *= 10;
+  d = w / power;
+}
+
+}  // namespace
+
+int MoreSmoothing(int window) {
+  if (window >= 100000000) return window;
+  int d, power;
+  LeadingDigit(std::max(window, 0), d, power);
+  if (d <= 1) return 2 * power;
+  if (d <= 3) return 5 * power;
+  return 10 * power;
+}
+
+int LessSmoothing(int window) {
+  if (window <= 1) return window;
+  int d, power;
+  LeadingDigit(window, d, power);
+  if (d >= 8) return 5 * power;
+  if (d >= 4) return 2 * power;
+  if (d >= 2) return power;
+  return power > 1 ? 5 * power / 10 : window;
 }
 
 uint32_t CurveColour(int slot, int curve) {

@@ -97,6 +97,13 @@ std::string EntryUnitText(const TDisplayEntry& entry, const TController* control
 // The strip title "%s (%s)": channel name and unit suffix.
 std::string EntryTitle(const TDisplayEntry& entry, const TController* controller);
 
+// The smoothing window after "More" and "Less": with w = d * 10^e (leading digit d), More gives
+// 2 * 10^e for d <= 1, 5 * 10^e for d of 2 or 3, else 10^(e+1); Less gives 5 * 10^e for d >= 8,
+// 2 * 10^e for d of 4 to 7, 10^e for d of 2 or 3, and 5 * 10^(e-1) for d <= 1 when e > 0. Less
+// leaves windows of 1 ms and less (and 1 to 9 with a leading 1) unchanged.
+int MoreSmoothing(int window);
+int LessSmoothing(int window);
+
 // Curve colour of curve `curve` of file slot `slot` (Windows colour value 0x00BBGGRR); grey
 // beyond the third slot or the fourth curve.
 uint32_t CurveColour(int slot, int curve);

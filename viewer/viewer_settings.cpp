@@ -73,6 +73,25 @@ std::string ViewerSettingsPath(const std::string& executableDir) {
   return (fs::path(executableDir.empty() ? "." : executableDir) / name).string();
 }
 
+bool SaveViewerSettings(const TIniFile& ini, const std::string& path) {
+  namespace fs = std::filesystem;
+  try {
+    ini.SaveToFile(path);
+    return true;
+  } catch (const std::exception&) {
+  }
+  std::error_code ec;
+  const fs::path folder = fs::path(path).parent_path();
+  if (folder.empty() || fs::exists(folder, ec)) return false;
+  fs::create_directories(folder, ec);
+  try {
+    ini.SaveToFile(path);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 std::vector<std::string> ReadRecentFiles(const TIniFile& ini) {
   std::vector<std::string> files;
   for (int i = 0; i < kMaxRecentFiles; ++i) {

@@ -48,6 +48,10 @@ void WriteAnalysisSettings(TIniFile& ini, const TAnalysisSettings& settings);
 // missing; the executable's own folder when no configuration folder can be had.
 std::string ViewerSettingsPath(const std::string& executableDir = "");
 
+// Writes the settings file at program end; when that fails and its folder does not exist, the
+// folder is created and the write tried once more. A second failure is ignored (false).
+bool SaveViewerSettings(const TIniFile& ini, const std::string& path);
+
 // The recent-file list ("History", keys "0".."7", most recent first).
 constexpr int kMaxRecentFiles = 8;
 std::vector<std::string> ReadRecentFiles(const TIniFile& ini);

@@ -402,6 +402,13 @@ TEST(RunDisplay, DisplayEntriesAndSelections) {
   EXPECT_EQ(SelectedSession(-3), 2);
   EXPECT_TRUE(IsSessionSelection(SessionSelection(4)));
   EXPECT_EQ(FirstUnit(kParamFrontSpeed), kUnitTps);
+  // Smoothing steps: 0, 1 -> 2 -> 5 -> 10 -> 20 ... and back down.
+  const int more[][2] = {{0, 2},  {1, 2},   {2, 5},   {3, 5},   {4, 10},
+                         {9, 10}, {15, 20}, {30, 50}, {70, 100}};
+  for (auto [w, next] : more) EXPECT_EQ(MoreSmoothing(w), next) << w;
+  const int less[][2] = {{1, 1},  {0, 0},  {2, 1},   {5, 2},     {8, 5},
+                         {10, 5}, {15, 5}, {20, 10}, {200, 100}, {1000, 500}};
+  for (auto [w, next] : less) EXPECT_EQ(LessSmoothing(w), next) << w;
   EXPECT_EQ(FirstUnit(kParamFrontTravel), kUnitPercent);
 }
 

@@ -136,6 +136,20 @@ TEST(ConfigureDialog, HardLimitBelowSoftBlocksClosing) {
   EXPECT_EQ(focus, TConfigureDialogModel::TFocus::FrontHard);
 }
 
+TEST(AnalysisSettings, SavingCreatesAMissingFolder) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / "qvl_settings_save_test";
+  fs::remove_all(dir);
+  TIniFile ini;
+  WriteAnalysisSettings(ini, TAnalysisSettings{});
+  std::string file = (dir / "sub" / "QVL2View.ini").string();
+  EXPECT_TRUE(SaveViewerSettings(ini, file));
+  EXPECT_EQ(TIniFile(file).ReadString("Config", "MaxDecel", ""), "50");
+  // A path whose folder exists but cannot hold the file: the failure is only reported.
+  EXPECT_FALSE(SaveViewerSettings(ini, (dir / "sub").string()));
+  fs::remove_all(dir);
+}
+
 TEST(RecentFiles, MovesToTopAndKeepsEight) {
   std::vector<std::string> files;
   for (int i = 0; i < 8; ++i) AddRecentFile(files, "f" + std::to_string(i));
