@@ -42,12 +42,12 @@ TEST(WheelLock, DecelerationNeedsTwentyStepsOfHistory) {
   late.Run();
   ASSERT_EQ(late.detector.FrontEvents().size(), 1u);
   const TEvent& e = late.detector.FrontEvents()[0];
-  EXPECT_EQ(e.flag, 1);
-  EXPECT_EQ(e.startIndex, 15);
-  EXPECT_DOUBLE_EQ(e.start, 0.15);
+  EXPECT_EQ(int(e.flag), 1);
+  EXPECT_EQ(int(e.startIndex), 15);
+  EXPECT_DOUBLE_EQ(double(e.start), 0.15);
   // Deceleration stays at 100 until step 45: the data end first, the event is closed there.
-  EXPECT_EQ(e.endIndex, 39);
-  EXPECT_DOUBLE_EQ(e.duration, (400 - 1) / 1000.0 - 0.15);
+  EXPECT_EQ(int(e.endIndex), 39);
+  EXPECT_DOUBLE_EQ(double(e.duration), (400 - 1) / 1000.0 - 0.15);
   EXPECT_EQ(late.detector.RearEvents().size(), 1u);
 }
 
@@ -65,15 +65,15 @@ TEST(WheelLock, RatioEventsMergeOnlyOnceTwoExist) {
   const TEventArray& f = run.detector.FrontEvents();
   ASSERT_EQ(f.size(), 2u);
   // The second event starts 6 steps after the first ended but is not merged into it.
-  EXPECT_EQ(f[0].startIndex, 10);
-  EXPECT_EQ(f[0].endIndex, 14);
-  EXPECT_DOUBLE_EQ(f[0].duration, 0.05);
-  EXPECT_EQ(f[0].flag, 0);
+  EXPECT_EQ(int(f[0].startIndex), 10);
+  EXPECT_EQ(int(f[0].endIndex), 14);
+  EXPECT_DOUBLE_EQ(double(f[0].duration), 0.05);
+  EXPECT_EQ(int(f[0].flag), 0);
   // The third one (20 - 10 < 24) is: the second event goes on until the third ends.
-  EXPECT_EQ(f[1].startIndex, 20);
-  EXPECT_DOUBLE_EQ(f[1].start, 0.20);
-  EXPECT_EQ(f[1].endIndex, 34);
-  EXPECT_DOUBLE_EQ(f[1].duration, 0.35 - 0.20);
+  EXPECT_EQ(int(f[1].startIndex), 20);
+  EXPECT_DOUBLE_EQ(double(f[1].start), 0.20);
+  EXPECT_EQ(int(f[1].endIndex), 34);
+  EXPECT_DOUBLE_EQ(double(f[1].duration), 0.35 - 0.20);
   EXPECT_TRUE(run.detector.RearEvents().empty());
 }
 
@@ -92,10 +92,10 @@ TEST(WheelLock, NeedsMinimumSpeedAndEndsWithHysteresis) {
   rear.Run();
   ASSERT_EQ(rear.detector.RearEvents().size(), 1u);
   const TEvent& e = rear.detector.RearEvents()[0];
-  EXPECT_EQ(e.flag, 1);
-  EXPECT_EQ(e.startIndex, 20);
-  EXPECT_EQ(e.endIndex, 49);
-  EXPECT_DOUBLE_EQ(e.duration, 0.499 - 0.20);
+  EXPECT_EQ(int(e.flag), 1);
+  EXPECT_EQ(int(e.startIndex), 20);
+  EXPECT_EQ(int(e.endIndex), 49);
+  EXPECT_DOUBLE_EQ(double(e.duration), 0.499 - 0.20);
   EXPECT_TRUE(rear.detector.FrontEvents().empty());
 }
 
@@ -108,18 +108,18 @@ TEST(Bottoming, SoftHardAndHysteresis) {
   const TEventArray& e = d.Events();
   ASSERT_EQ(e.size(), 3u);
   // Starts above the soft limit, stays open down to 0.7 and closes below it.
-  EXPECT_EQ(e[0].startIndex, 1);
-  EXPECT_DOUBLE_EQ(e[0].start, 0.005);
-  EXPECT_EQ(e[0].endIndex, 4);
-  EXPECT_DOUBLE_EQ(e[0].duration, 0.025 - 0.005);
-  EXPECT_EQ(e[0].flag, 0);
-  EXPECT_EQ(e[1].flag, 1);
-  EXPECT_EQ(e[1].startIndex, 7);
-  EXPECT_EQ(e[1].endIndex, 7);
+  EXPECT_EQ(int(e[0].startIndex), 1);
+  EXPECT_DOUBLE_EQ(double(e[0].start), 0.005);
+  EXPECT_EQ(int(e[0].endIndex), 4);
+  EXPECT_DOUBLE_EQ(double(e[0].duration), 0.025 - 0.005);
+  EXPECT_EQ(int(e[0].flag), 0);
+  EXPECT_EQ(int(e[1].flag), 1);
+  EXPECT_EQ(int(e[1].startIndex), 7);
+  EXPECT_EQ(int(e[1].endIndex), 7);
   // Still open at the end: closed at the last sample.
-  EXPECT_EQ(e[2].startIndex, 9);
-  EXPECT_EQ(e[2].endIndex, 9);
-  EXPECT_DOUBLE_EQ(e[2].duration, 0.049 - 0.045);
+  EXPECT_EQ(int(e[2].startIndex), 9);
+  EXPECT_EQ(int(e[2].endIndex), 9);
+  EXPECT_DOUBLE_EQ(double(e[2].duration), 0.049 - 0.045);
 }
 
 TEST(Bottoming, HardLimitReachedLaterSetsTheFlag) {
@@ -128,7 +128,7 @@ TEST(Bottoming, HardLimitReachedLaterSetsTheFlag) {
   for (int j = 0; j < 3; ++j) d.Step(r[j], j, j);
   d.Finish(3, 2);
   ASSERT_EQ(d.Events().size(), 1u);
-  EXPECT_EQ(d.Events()[0].flag, 1);
+  EXPECT_EQ(int(d.Events()[0].flag), 1);
   EXPECT_EQ(sizeof(TEvent), 25u);
 }
 

@@ -144,17 +144,17 @@ TEST(RunDisplay, WheelSpeedFromTriggersAndStandstill) {
   // the front stands.
   const TEventArray& rear = d.display.Events(TEventKind::RearWheelLock);
   ASSERT_EQ(rear.size(), 1u);
-  EXPECT_EQ(rear[0].startIndex, 105);
-  EXPECT_EQ(rear[0].endIndex, 927);
-  EXPECT_NEAR(rear[0].duration, 9.28 - 1.05, 1e-12);
-  EXPECT_EQ(rear[0].flag, 0);
+  EXPECT_EQ(int(rear[0].startIndex), 105);
+  EXPECT_EQ(int(rear[0].endIndex), 927);
+  EXPECT_NEAR(double(rear[0].duration), 9.28 - 1.05, 1e-12);
+  EXPECT_EQ(int(rear[0].flag), 0);
   // The front's fall to 0 within one step is a deceleration: flagged, 100 ms earlier, over once
   // 200 ms have passed.
   const TEventArray& front = d.display.Events(TEventKind::FrontWheelLock);
   ASSERT_EQ(front.size(), 1u);
-  EXPECT_EQ(front[0].startIndex, 918);
-  EXPECT_EQ(front[0].endIndex, 947);
-  EXPECT_EQ(front[0].flag, 1);
+  EXPECT_EQ(int(front[0].startIndex), 918);
+  EXPECT_EQ(int(front[0].endIndex), 947);
+  EXPECT_EQ(int(front[0].flag), 1);
 }
 
 TEST(RunDisplay, WheelLockFromSpeedsAndHighlights) {
@@ -176,12 +176,12 @@ TEST(RunDisplay, WheelLockFromSpeedsAndHighlights) {
   ASSERT_EQ(lock.size(), 1u);
   // The front reads 0 from t = 5000 + 3277 on (step 828); the drop of 20 km/h within one step is a
   // deceleration of 100 km/h/s: flagged, started 100 ms earlier.
-  EXPECT_EQ(lock[0].flag, 1);
-  EXPECT_EQ(lock[0].startIndex, 818);
-  EXPECT_DOUBLE_EQ(lock[0].start, 8.18);
+  EXPECT_EQ(int(lock[0].flag), 1);
+  EXPECT_EQ(int(lock[0].startIndex), 818);
+  EXPECT_DOUBLE_EQ(double(lock[0].start), 8.18);
   // The rear stops pulsing at t = 11950 and still reads 20 km/h: the event is open at the end.
-  EXPECT_EQ(lock[0].endIndex, 1199);
-  EXPECT_DOUBLE_EQ(lock[0].duration, 11.999 - 8.18);
+  EXPECT_EQ(int(lock[0].endIndex), 1199);
+  EXPECT_DOUBLE_EQ(double(lock[0].duration), 11.999 - 8.18);
   const auto& h = d.display.Chart().strips[0].highlights;
   ASSERT_EQ(h.size(), 1u);
   EXPECT_EQ(h[0], (THighlightSpan{818, 1199, kFlaggedColour, kFlaggedSecond}));
@@ -215,16 +215,16 @@ TEST(RunDisplay, BottomingPerTravelStepAndVelocity) {
   ASSERT_EQ(b.size(), 2u);
   // Above 80 % (1600 counts) first at t = 1600 (step 800), flagged above 90 %; below 70 % only
   // at t = 3000 (step 1500).
-  EXPECT_EQ(b[0].startIndex, 800);
-  EXPECT_DOUBLE_EQ(b[0].start, 1.6);
-  EXPECT_EQ(b[0].flag, 1);
-  EXPECT_EQ(b[0].endIndex, 1499);
-  EXPECT_DOUBLE_EQ(b[0].duration, 3.0 - 1.6);
+  EXPECT_EQ(int(b[0].startIndex), 800);
+  EXPECT_DOUBLE_EQ(double(b[0].start), 1.6);
+  EXPECT_EQ(int(b[0].flag), 1);
+  EXPECT_EQ(int(b[0].endIndex), 1499);
+  EXPECT_DOUBLE_EQ(double(b[0].duration), 3.0 - 1.6);
   // The second is still open at the end: closed at the last sample, not flagged.
-  EXPECT_EQ(b[1].startIndex, 2800);
-  EXPECT_EQ(b[1].endIndex, 5499);
-  EXPECT_DOUBLE_EQ(b[1].duration, 10.999 - 5.6);
-  EXPECT_EQ(b[1].flag, 0);
+  EXPECT_EQ(int(b[1].startIndex), 2800);
+  EXPECT_EQ(int(b[1].endIndex), 5499);
+  EXPECT_DOUBLE_EQ(double(b[1].duration), 10.999 - 5.6);
+  EXPECT_EQ(int(b[1].flag), 0);
   EXPECT_TRUE(d.display.Events(TEventKind::RearBottoming).empty());
   const auto& h = d.display.Chart().strips[0].highlights;
   ASSERT_EQ(h.size(), 2u);
