@@ -284,18 +284,26 @@ TRunDisplay::TRunDisplay() {
 
 int TRunDisplay::AddSlot(std::unique_ptr<TFileSlot> slot) {
   slots_.push_back(std::move(slot));
-  SetStrips(strips_);
-  return int(slots_.size()) - 1;
+  const int k = SlotCount() - 1;
+  // Every strip gets empty curves for the new slot; the other slots' curves stay.
+  for (TStripView& s : chart_.strips) {
+    s.curves.resize(size_t(s.curvesPerSlot * SlotCount()));
+    for (int c = 0; c < s.curvesPerSlot; ++c) s.Curve(k, c).colour = CurveColour(k, c);
+  }
+  return k;
 }
 
 void TRunDisplay::RemoveSlot(int k) {
   if (k <= 0 || k >= SlotCount()) return;
-  // The curves of the later slots move down with them.
+  // The curves of the later slots move down with them and take the colours of their new place.
   for (TStripView& s : chart_.strips) {
     auto first = s.curves.begin() + k * s.curvesPerSlot;
     s.curves.erase(first, first + s.curvesPerSlot);
   }
   slots_.erase(slots_.begin() + k);
+  for (TStripView& s : chart_.strips)
+    for (int slot = 0; slot < SlotCount(); ++slot)
+      for (int c = 0; c < s.curvesPerSlot; ++c) s.Curve(slot, c).colour = CurveColour(slot, c);
 }
 
 void TRunDisplay::SetStrips(const TStripList& strips) {

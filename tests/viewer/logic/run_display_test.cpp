@@ -373,10 +373,25 @@ TEST(RunDisplay, OverlaySlotsHaveTheirOwnCurves) {
   EXPECT_EQ(strip.curves[0].values.size(), 6000u);
   EXPECT_EQ(CurveColour(3, 0), 0x808080u);
   EXPECT_EQ(CurveColour(0, 4), 0x808080u);
-  // Removing the overlay takes its curves with it.
+  // A second overlay: its curves are added, the others keep theirs.
+  auto second = std::make_unique<TFileSlot>();
+  second->controller = MakeController();
+  second->store = MakeStore(Ticks(0, 11000), [](int32_t, TLogRecord& r) { r.values[0] = 700; });
+  EXPECT_EQ(d.display.AddSlot(std::move(second)), 2);
+  EXPECT_EQ(d.display.Chart().strips[0].curves.size(), 6u);
+  EXPECT_EQ(d.display.Chart().strips[0].curves[0].values.size(), 6000u);
+  EXPECT_EQ(d.display.Chart().strips[0].curves[2].values.size(), 3750u);
+  d.display.DisplayOverlay(2);
+  EXPECT_FLOAT_EQ(d.display.Chart().strips[0].curves[4].values[0], 70.0f);
+  EXPECT_EQ(d.display.Chart().strips[0].curves[4].colour, 0x408080u);
+  // Removing the first overlay takes its curves with it; the second moves into its place and
+  // colours.
   d.display.RemoveSlot(1);
-  EXPECT_EQ(d.display.Chart().strips[0].curves.size(), 2u);
-  EXPECT_EQ(d.display.SlotCount(), 1);
+  EXPECT_EQ(d.display.SlotCount(), 2);
+  ASSERT_EQ(d.display.Chart().strips[0].curves.size(), 4u);
+  EXPECT_FLOAT_EQ(d.display.Chart().strips[0].curves[2].values[0], 70.0f);
+  EXPECT_EQ(d.display.Chart().strips[0].curves[2].colour, 0x30A0A0u);
+  EXPECT_EQ(d.display.Chart().strips[1].curves.size(), 2u);
 }
 
 TEST(RunDisplay, DisplayEntriesAndSelections) {
