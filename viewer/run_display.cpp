@@ -53,6 +53,25 @@ void OpenLogFile(TFileSlot& slot, const std::string& path, bool primary) {
   slot.controller->SetConfigInSync(true);
 }
 
+std::string OverlayListText(const TFileSlot& slot) {
+  std::string name = slot.path;
+  size_t slash = name.find_last_of('/');
+  if (slash != std::string::npos) name = name.substr(slash + 1);
+  if (!slot.store) return name;
+  const TDataLogStore& store = *slot.store;
+  const int run = std::max(slot.selection, 0);
+  if (run >= store.RunCount()) return name;
+  if (store.SessionCount() >= 2) {
+    const int session = store.RunSession(run);
+    int first = 0, count = 0;
+    store.GetSession(session, first, count);
+    return name + Format(": Session %d/%d, run %d/%d", session + 1, store.SessionCount(),
+                         run - first + 1, count);
+  }
+  if (store.RunCount() >= 2) return name + Format(": Run %d/%d", run + 1, store.RunCount());
+  return name;
+}
+
 // --- sample feed
 // -----------------------------------------------------------------------------------
 

@@ -38,6 +38,11 @@ struct TFileSlot {
 // the logger's own configuration for these samples.
 void OpenLogFile(TFileSlot& slot, const std::string& path, bool primary = true);
 
+// The overlay manager's line for a slot: the file name without its folder, followed by
+// ": Session %d/%d, run %d/%d" when the file has at least two sessions, else by ": Run %d/%d"
+// when it has at least two runs (the displayed run, all numbers from 1).
+std::string OverlayListText(const TFileSlot& slot);
+
 // --- sample feed -------------------------------------------------------------------------------
 
 // Hands samples to a controller: the raw value of every channel, and the wheel speed computation

@@ -293,6 +293,14 @@ TEST(RunDisplay, SessionsRunsAndLabels) {
   EXPECT_TRUE(l.nextSession);
   EXPECT_EQ(l.frontBottoming, "Front (0 times)");
 
+  // The overlay manager's line for this file.
+  TFileSlot& slot = d.display.MainSlot();
+  slot.path = "/rides/day one.QVLog";
+  slot.selection = 1;
+  EXPECT_EQ(OverlayListText(slot), "day one.QVLog: Session 1/2, run 2/2");
+  slot.selection = 2;
+  EXPECT_EQ(OverlayListText(slot), "day one.QVLog: Session 2/2, run 1/1");
+
   d.display.DisplaySelection(2);
   EXPECT_EQ(d.display.SampleCount(), 11000);
   EXPECT_EQ(d.display.DisplayStart(), 22000);
@@ -358,7 +366,9 @@ TEST(RunDisplay, OverlaySlotsHaveTheirOwnCurves) {
     r.values[0] = 300;
     r.values[1] = 50;
   });
+  overlay->path = "three runs.QVLog";
   EXPECT_EQ(d.display.AddSlot(std::move(overlay)), 1);
+  EXPECT_EQ(OverlayListText(d.display.Slot(1)), "three runs.QVLog");  // one run: the name alone
   d.display.DisplaySelection(0);
   d.display.DisplayOverlay(1);
   const TStripView& strip = d.display.Chart().strips[0];
@@ -416,6 +426,15 @@ TEST(RunDisplay, DisplayEntriesAndSelections) {
   EXPECT_EQ(SessionSelection(0), -1);
   EXPECT_EQ(SelectedSession(-3), 2);
   EXPECT_TRUE(IsSessionSelection(SessionSelection(4)));
+  // One session of three runs: the overlay line counts runs.
+  std::vector<int32_t> ticks;
+  for (int32_t start : {0, 12500, 25000})
+    for (int32_t t : Ticks(start, 11000)) ticks.push_back(t);
+  TFileSlot slot;
+  slot.path = "three.QVLog";
+  slot.store = MakeStore(ticks, [](int32_t, TLogRecord&) {});
+  ASSERT_EQ(slot.store->RunCount(), 3);
+  EXPECT_EQ(OverlayListText(slot), "three.QVLog: Run 1/3");
   EXPECT_EQ(FirstUnit(kParamFrontSpeed), kUnitTps);
   // Smoothing steps: 0, 1 -> 2 -> 5 -> 10 -> 20 ... and back down.
   const int more[][2] = {{0, 2},  {1, 2},   {2, 5},   {3, 5},   {4, 10},
