@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -98,10 +99,14 @@ std::string TIniFile::Text() const {
 void TIniFile::LoadFromFile(const std::string& fileName) {
   fileName_ = fileName;
   sections_.clear();
+  std::error_code ec;
+  if (!std::filesystem::exists(fileName, ec)) return;
+  errno = 0;
   std::ifstream in(fileName, std::ios::binary);
   if (!in) {
-    if (errno == ENOENT) return;
-    throw EFileError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+    const int error = errno;
+    throw EFileError("Cannot open file \"" + fileName + "\". " +
+                     (error ? std::strerror(error) : "Cannot read the file"));
   }
   std::ostringstream text;
   text << in.rdbuf();
