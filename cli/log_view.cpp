@@ -1,5 +1,7 @@
 #include "cli/log_view.h"
 
+#include <filesystem>
+
 #include "core/device/ecu_types.h"
 #include "core/util/exceptions.h"
 #include "core/util/ini_file.h"
@@ -87,8 +89,10 @@ TStripList StripsOf(const TArgs& args, const TController& controller) {
 
 TAnalysisSettings SettingsOf(const TArgs& args) {
   if (!args.Has("--settings")) return TAnalysisSettings{};
+  const std::string path = args.Get("--settings");
+  if (!std::filesystem::exists(path)) throw EFileError("Cannot open file \"" + path + "\"");
   TIniFile ini;
-  ini.LoadFromFile(args.Get("--settings"));
+  ini.LoadFromFile(path);
   return ReadAnalysisSettings(ini);
 }
 

@@ -87,6 +87,10 @@ TEST(Analyze, SettingsFileChangesTheLimits) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"front_bottoming\": []"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"rear_bottoming\": []"), std::string::npos);
+  TQvlResult missing =
+      RunQvl({"analyze", RideFile(), "--run", "0", "--settings", TempFile("none.ini")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("none.ini"), std::string::npos);
 }
 
 TEST(Analyze, SelectionErrors) {
