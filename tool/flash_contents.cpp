@@ -148,7 +148,8 @@ std::vector<TSessionData> TContentsScanner::FindSessions() const {
   current.sdNumber = head.number;
   current.base = head.value;
   current.hasTime = (head.flags & kSessionHasTime) != 0;
-  current.partial = (head.flags & kSectorSessionStart) == 0;
+  // An erased sector starts nothing that could have been cut.
+  current.partial = holds(c) && (head.flags & kSectorSessionStart) == 0;
   current.endSector = c;
   if (holds(c)) {
     int32_t j = next(c);
