@@ -37,6 +37,7 @@ void EnsureApplication() {
 
 TStripList LayoutStrips(const TArgs& args) {
   const std::string name = args.Get("--layout", kDefaultLayoutName);
+  if (name == kDefaultLayoutName) return StripsFromLayout(DefaultLayout());
   TIniFile ini;
   ini.LoadFromFile(args.Has("--settings") ? args.Get("--settings") : ViewerSettingsPath());
   TLayoutManager layouts;
