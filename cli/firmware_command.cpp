@@ -93,6 +93,7 @@ int Program(const std::string& file, bool json, std::ostream& out, std::ostream&
   TCommChannelPtr link = CreateLinkChannel(ChosenLink());
   OpenLoggerLink(*link);
   if (!link->IsOpen()) throw Exception(link->GetLastErrorText());
+  link->SetTimeOut(kProgrammingTimeOut);
   TFirmwareProgrammer programmer(link);
   // Who is there first, as the window's identification timer would have found out: a logger
   // left in its bootloader by a failed run is programmed without switching it out again.

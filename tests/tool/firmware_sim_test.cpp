@@ -60,6 +60,7 @@ TCommChannelPtr OpenSerial(const std::string& port) {
   TCommChannelPtr link = CreateChannel("COM", port);
   link->Open(port, "", 4096, 57600);
   EXPECT_TRUE(link->IsOpen()) << link->GetLastErrorText();
+  link->SetTimeOut(1000);
   return link;
 }
 
