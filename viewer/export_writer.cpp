@@ -8,7 +8,7 @@
 #include "core/util/byte_stream.h"
 #include "core/util/number_format.h"
 #include "core/util/safe_save.h"
-#include "viewer/chart_time.h"
+#include "viewer/stripchart/time_axis.h"
 #include "viewer/run_display.h"
 
 namespace qvl {
@@ -141,8 +141,8 @@ std::string ExportVisiblePartLabel(const TDataLogStore& store, const TSelectionR
     t0 = double(store.TimeInSession(p0));
     t1 = double(store.TimeInSession(p1));
   }
-  return Format("%s to %s, %lld data samples", FormatChartTime(t0 / 1000, 0).c_str(),
-                FormatChartTime(t1 / 1000, 0).c_str(),
+  return Format("%s to %s, %lld data samples", FormatTimeLabel(t0 / 1000, 0).c_str(),
+                FormatTimeLabel(t1 / 1000, 0).c_str(),
                 (long long)((visibleLast - visibleFirst) / step + 1));
 }
 

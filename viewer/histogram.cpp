@@ -7,7 +7,7 @@
 #include "core/logdata/data_log_store.h"
 #include "core/util/exceptions.h"
 #include "core/util/number_format.h"
-#include "viewer/chart_time.h"
+#include "viewer/stripchart/time_axis.h"
 
 namespace qvl {
 namespace {
@@ -220,8 +220,8 @@ THistogramRangeLabels HistogramRangeLabels(const TDataLogStore& store, int64_t d
     t0 = double(store.TimeFromStart(p0 / period)) - base;
     t1 = double(store.TimeFromStart(p1 / period)) - base;
   }
-  l.from = FormatChartTime(t0 / 1000, 0);
-  l.to = FormatChartTime(t1 / 1000, 0);
+  l.from = FormatTimeLabel(t0 / 1000, 0);
+  l.to = FormatTimeLabel(t1 / 1000, 0);
   return l;
 }
 

@@ -8,7 +8,7 @@
 #include "core/util/date_time.h"
 #include "core/util/exceptions.h"
 #include "core/util/number_format.h"
-#include "viewer/chart_time.h"
+#include "viewer/stripchart/time_axis.h"
 #include "viewer/value_reader.h"
 
 namespace qvl {
@@ -611,7 +611,7 @@ void TRunDisplay::FillTimeMarks() {
     TTimeMarkView m;
     m.seconds = double(marks[i]) / 1000;
     m.colour = kTimeMarkColour;
-    m.label = Format("Time mark #%d\r%s", int(i + 1), FormatChartTime(m.seconds, 2).c_str());
+    m.label = Format("Time mark #%d\r%s", int(i + 1), FormatTimeLabel(m.seconds, 2).c_str());
     chart_.marks.push_back(std::move(m));
   }
 }

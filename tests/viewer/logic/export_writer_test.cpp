@@ -8,7 +8,7 @@
 
 #include "core/util/exceptions.h"
 #include "core/util/number_format.h"
-#include "viewer/chart_time.h"
+#include "viewer/stripchart/time_axis.h"
 
 namespace qvl {
 namespace {
@@ -129,18 +129,18 @@ TEST(Export, QuotingAndSeparator) {
 }
 
 TEST(ChartTime, TextsOfTheTimeAxis) {
-  EXPECT_EQ(FormatChartTime(5, 1), "0m05.0s");
-  EXPECT_EQ(FormatChartTime(3725, -1), "1h02m");
-  EXPECT_EQ(FormatChartTime(3600, -2), "1h");
-  EXPECT_EQ(FormatChartTime(125, 0), "2m05s");
-  EXPECT_EQ(FormatChartTime(7200, 0), "2h00m00s");
+  EXPECT_EQ(FormatTimeLabel(5, 1), "0m05.0s");
+  EXPECT_EQ(FormatTimeLabel(3725, -1), "1h02m");
+  EXPECT_EQ(FormatTimeLabel(3600, -2), "1h");
+  EXPECT_EQ(FormatTimeLabel(125, 0), "2m05s");
+  EXPECT_EQ(FormatTimeLabel(7200, 0), "2h00m00s");
   // Rounded to the decimals shown before the split.
-  EXPECT_EQ(FormatChartTime(59.93, 2), "0m59.93s");
-  EXPECT_EQ(FormatChartTime(59.996, 2), "1m00.00s");
-  EXPECT_EQ(FormatChartTime(9.96, 2), "0m09.96s");
-  EXPECT_EQ(FormatChartTime(9.996, 2), "0m10.00s");
-  EXPECT_EQ(FormatChartTime(-1.5, 1), "-0m01.5s");
-  EXPECT_EQ(FormatChartTime(-0.01, 1), "0m00.0s");
+  EXPECT_EQ(FormatTimeLabel(59.93, 2), "0m59.93s");
+  EXPECT_EQ(FormatTimeLabel(59.996, 2), "1m00.00s");
+  EXPECT_EQ(FormatTimeLabel(9.96, 2), "0m09.96s");
+  EXPECT_EQ(FormatTimeLabel(9.996, 2), "0m10.00s");
+  EXPECT_EQ(FormatTimeLabel(-1.5, 1), "-0m01.5s");
+  EXPECT_EQ(FormatTimeLabel(-0.01, 1), "0m00.0s");
 }
 
 TEST(Export, FileAppearsWholeOrNotAtAll) {
