@@ -354,16 +354,28 @@ TFlashDownload::TOutcome TFlashDownload::Download(int session, int run, const TC
 }
 
 void TFlashDownload::ClearFlash() {
-  TMemoryStream& buffer = controller_.CommandBuffer();
-  buffer.SetPosition(0);
-  buffer.WriteU16(kEraseKey);
-  controller_.PostCommand(kEraseFlash);
+  // With polling paused for the listing the command goes out at once: not while the contents
+  // thread has the link.
+  const bool pause = thread_ && !thread_->Finished();
+  if (pause) {
+    thread_->RequestPause(true);
+    thread_->WaitUntil([&] { return thread_->PausedOrFinished(); });
+  }
+  try {
+    TMemoryStream& buffer = controller_.CommandBuffer();
+    buffer.SetPosition(0);
+    buffer.WriteU16(kEraseKey);
+    controller_.PostCommand(kEraseFlash);
+  } catch (...) {
+    if (pause) thread_->RequestPause(false);
+    throw;
+  }
+  if (pause) thread_->RequestPause(false);
 }
 
 // --- the viewer ----------------------------------------------------------------------------------
 
-bool StartViewerProgram(const std::string& fileName) {
-  const std::string folder = ExecutableFolder();
+bool StartViewerProgram(const std::string& fileName, const std::string& folder) {
   if (folder.empty()) return false;
   const std::string program = folder + "/" + kViewerProgramName;
   if (access(program.c_str(), X_OK) != 0) return false;

@@ -30,6 +30,7 @@
 
 #include "tool/flash_contents.h"
 #include "tool/saved_downloads.h"
+#include "tool/tool_settings.h"
 
 namespace qvl {
 
@@ -125,7 +126,7 @@ class TFlashDownload {
   // A stop request for the running download (as the "Stop" button).
   void RequestStop() { stopRequested_ = true; }
 
-  // "Clear IFM": erases the logger's internal flash.
+  // "Clear IFM": erases the logger's internal flash (the listing, when it runs, pauses for it).
   void ClearFlash();
 
   // The USB link adapter's speed check.
@@ -159,8 +160,9 @@ class TFlashDownload {
   std::atomic<bool> stopRequested_{false};
 };
 
-// Starts QVL2View from the running program's folder, detached, with the file name as its
-// argument. False when it could not be started.
-bool StartViewerProgram(const std::string& fileName);
+// Starts QVL2View from a folder (the running program's by default), detached, with the file name
+// as its argument. False when it could not be started.
+bool StartViewerProgram(const std::string& fileName,
+                        const std::string& folder = ExecutableFolder());
 
 }  // namespace qvl

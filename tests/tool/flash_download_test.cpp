@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -314,6 +316,100 @@ TEST(FlashDownload, ClosingWhileListingEndsTheThreadAndResumesPolling) {
   }));
 }
 
+// A link that notes when two threads use it at once.
+struct TWatchedChannel : ICommChannel {
+  std::shared_ptr<ICommChannel> inner;
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlapped{false};
+  // Each use takes this long (so that uses from two threads would meet).
+  std::atomic<int> slowMs{0};
+  explicit TWatchedChannel(std::shared_ptr<ICommChannel> c) : inner(std::move(c)) {}
+  struct TEnter {
+    TWatchedChannel& c;
+    explicit TEnter(TWatchedChannel& ch) : c(ch) {
+      if (++c.inside > 1) c.overlapped = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.slowMs));
+    }
+    ~TEnter() { --c.inside; }
+  };
+  TCommImplementor GetImplementor() override { return inner->GetImplementor(); }
+  bool IsOpen() override { return inner->IsOpen(); }
+  void SetActive(bool a) override { inner->SetActive(a); }
+  int InCount() override { return inner->InCount(); }
+  std::string GetPortName() override { return inner->GetPortName(); }
+  void SetPortName(const std::string& n) override { inner->SetPortName(n); }
+  int GetSpare() override { return inner->GetSpare(); }
+  int GetTimeOut() override { return inner->GetTimeOut(); }
+  std::string GetLastErrorText() override { return inner->GetLastErrorText(); }
+  void SetSpare(int s) override { inner->SetSpare(s); }
+  void SetTimeOut(int ms) override { inner->SetTimeOut(ms); }
+  void Read(void* b, int n) override {
+    TEnter e(*this);
+    inner->Read(b, n);
+  }
+  std::string ReadString() override { return inner->ReadString(); }
+  void Write(const void* b, int n, bool f) override {
+    TEnter e(*this);
+    inner->Write(b, n, f);
+  }
+  void Open(const std::string& n, const std::string& s, int b, int p) override {
+    inner->Open(n, s, b, p);
+  }
+};
+
+TEST(FlashDownload, ClearingTheFlashWhileListingWaitsForTheLink) {
+  auto channel = std::make_shared<sim::TSimChannel>(SeasonOptions("QVL R2.01"));
+  auto watched = std::make_shared<TWatchedChannel>(channel);
+  THost host(watched);
+  ASSERT_TRUE(host.Connect());
+  host.Open();
+  // The slow listing is under way (polling paused): the erase goes out directly, between two of
+  // the thread's exchanges.
+  ASSERT_TRUE(host.Until([&] {
+    std::lock_guard<std::mutex> lock(channel->Link().Mutex());
+    return channel->Logger().CommandCount(0x3E) > 100;
+  }));
+  ASSERT_TRUE(host.engine->Listing());
+  watched->slowMs = 3;
+  for (int k = 0; k < 3; ++k) host.engine->ClearFlash();
+  watched->slowMs = 0;
+  EXPECT_FALSE(watched->overlapped);
+  {
+    std::lock_guard<std::mutex> lock(channel->Link().Mutex());
+    EXPECT_EQ(channel->Logger().CommandCount(0x42), 3);
+    const auto& f = channel->Logger().Flash();
+    EXPECT_TRUE(std::all_of(f.begin(), f.end(), [](uint8_t b) { return b == 0xFF; }));
+  }
+  ASSERT_TRUE(host.engine->WaitForListing(60000));
+  EXPECT_EQ(host.engine->ListingError(), "");
+  EXPECT_EQ(host.Pauses(), 0);
+}
+
+TEST(FlashDownload, ADownloadDuringTheListingTakesTheLinkInTurn) {
+  auto channel = std::make_shared<sim::TSimChannel>(SeasonOptions("QVL R2.01"));
+  auto watched = std::make_shared<TWatchedChannel>(channel);
+  THost host(watched);
+  ASSERT_TRUE(host.Connect());
+  host.Open();
+  // The current session is in the list while the older ones are still being listed.
+  ASSERT_TRUE(host.Until([&] { return !host.engine->Sessions().empty(); }, 20000));
+  ASSERT_TRUE(host.engine->Listing());
+  const int64_t pages = host.engine->Sessions()[0].runs[0].endPage;
+  watched->slowMs = 1;
+  TFlashDownload::TCallbacks callbacks;
+  callbacks.stopRequested = [&] { return false; };
+  callbacks.fileName = [](const TFlashDownload::TOutcome&) { return std::string(); };
+  const auto out = host.engine->Download(0, 0, callbacks, false);
+  watched->slowMs = 0;
+  EXPECT_EQ(out.pagesRead, pages);
+  EXPECT_FALSE(watched->overlapped);
+  // The listing went on afterwards and found everything.
+  ASSERT_TRUE(host.engine->WaitForListing(60000));
+  EXPECT_EQ(host.engine->ListingError(), "");
+  std::lock_guard<std::mutex> lock(channel->Link().Mutex());
+  EXPECT_EQ(host.engine->Sessions().size(), channel->Logger().Season()->Surviving().size());
+}
+
 // --- downloading ---------------------------------------------------------------------------------
 
 TEST(FlashDownload, DownloadsARunOverTheSerialLinkAndRemembersIt) {
@@ -375,6 +471,24 @@ TEST(FlashDownload, DownloadsARunOverTheSerialLinkAndRemembersIt) {
   EXPECT_TRUE(info.isDownload);
   ASSERT_EQ(store.RunCount(), 1);
   EXPECT_NEAR(double(store.RunDuration(0)), double(run.endTick - run.startTick), 4096.0);
+  // The ride decodes: the fork compressed deep and back to its sag, the wheels turning, the
+  // accelerometer around 1 g, the rider's mark half-way.
+  store.SelectRun(0);
+  TLogSample sample;
+  int16_t lowest = 4096, highest = -1, highestZ = -1;
+  std::set<int> frontCounts;
+  for (int64_t t = 0; t <= store.RunLast(0); ++t) {
+    if (!store.ReadNext(t, sample)) continue;
+    lowest = std::min(lowest, sample.channels[0]);
+    highest = std::max(highest, sample.channels[0]);
+    highestZ = std::max(highestZ, sample.channels[20]);
+    frontCounts.insert(sample.frontCount);
+  }
+  EXPECT_LT(lowest, 1200);        // near bottom-out
+  EXPECT_GT(highest, 3000);       // back at sag
+  EXPECT_GT(highestZ, 512 + 59);  // above 1 g
+  EXPECT_GT(frontCounts.size(), 20u);
+  EXPECT_EQ(store.TimeMarks().size(), 1u);
 
   // Remembered, shown as saved, the viewer asked for, and the current session moved on.
   ASSERT_NE(e.SavedDownloads().Find(key), nullptr);
@@ -533,6 +647,27 @@ TEST(FlashDownload, ALinkLostInTheMiddleEndsTheDownloadWithoutAFile) {
   EXPECT_TRUE(e.SavedDownloads().Entries().empty());
   // Polling has the link again and finds it gone.
   EXPECT_TRUE(host.Until([&] { return !host.controller.Connected(); }));
+}
+
+TEST(FlashDownload, TheViewerIsStartedDetachedFromTheProgramsFolder) {
+  const std::string folder = ::testing::TempDir() + "/viewer-folder";
+  std::filesystem::create_directories(folder);
+  const std::string seen = folder + "/seen.txt";
+  std::filesystem::remove(seen);
+  EXPECT_FALSE(StartViewerProgram("/tmp/a.QVLog", folder));  // no viewer there
+  {
+    std::ofstream script(folder + "/QVL2View");
+    script << "#!/bin/sh\necho \"$1\" > " << seen << ".tmp && mv " << seen << ".tmp " << seen
+           << "\n";
+  }
+  std::filesystem::permissions(folder + "/QVL2View", std::filesystem::perms::owner_all);
+  EXPECT_TRUE(StartViewerProgram("/tmp/run 1.QVLog", folder));
+  for (int waited = 0; waited < 5000 && !std::filesystem::exists(seen); waited += 10)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::ifstream in(seen);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "/tmp/run 1.QVLog");
 }
 
 }  // namespace
