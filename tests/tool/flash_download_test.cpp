@@ -651,6 +651,7 @@ TEST(FlashDownload, ALinkLostInTheMiddleEndsTheDownloadWithoutAFile) {
 
 TEST(FlashDownload, TheViewerIsStartedDetachedFromTheProgramsFolder) {
   const std::string folder = ::testing::TempDir() + "/viewer-folder";
+  std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   const std::string seen = folder + "/seen.txt";
   std::filesystem::remove(seen);
