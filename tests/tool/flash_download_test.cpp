@@ -502,6 +502,43 @@ TEST(FlashDownload, DownloadsARunOverTheSerialLinkAndRemembersIt) {
   EXPECT_EQ(host.settings.ReadString("IFMDownloads", std::to_string(key), ""), file);
 }
 
+TEST(FlashDownload, ASessionAcrossTheEndOfTheRingDownloadsInOrder) {
+  auto channel = std::make_shared<sim::TSimChannel>(SeasonOptions());
+  THost host(channel);
+  ASSERT_TRUE(host.Connect());
+  host.Open();
+  ASSERT_TRUE(host.engine->WaitForListing(20000));
+  TFlashDownload& e = *host.engine;
+  const int32_t n = e.Geometry().sectorCount;
+  int wrapping = -1;
+  for (size_t k = 0; k < e.Sessions().size(); ++k)
+    if (e.Sessions()[k].endSector > n) wrapping = int(k);
+  ASSERT_GE(wrapping, 0);
+  int64_t first = 0, last = 0;
+  e.SelectionRange(wrapping, -1, first, last);
+  EXPECT_LT(first, e.Geometry().pageCount);
+  EXPECT_GT(last, e.Geometry().pageCount);
+  const std::string file = TempFile("wrapping.QVLog");
+  TFlashDownload::TCallbacks callbacks;
+  callbacks.fileName = [&](const TFlashDownload::TOutcome&) { return file; };
+  const auto out = e.Download(wrapping, -1, callbacks, false);
+  EXPECT_EQ(out.pagesRead, last - first);
+  std::vector<uint8_t> flash;
+  {
+    std::lock_guard<std::mutex> lock(channel->Link().Mutex());
+    flash = channel->Logger().Flash();
+  }
+  const auto expected = RingPages(flash, first, last);
+  const auto bytes = FileBytes(file);
+  ASSERT_GT(bytes.size(), expected.size());
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bytes.end() - expected.size()));
+  TController c;
+  TDataLogStore store;
+  TLogFileInfo info;
+  EXPECT_NO_THROW(LoadLogFile(file, c, store, info));
+  EXPECT_EQ(store.RunCount(), 1);
+}
+
 TEST(FlashDownload, FastTransferThroughTheUsbLinkAdapter) {
   for (uint8_t minor : {2, 1}) {
     SCOPED_TRACE("adapter 2." + std::to_string(minor));
