@@ -363,11 +363,11 @@ TEST(FlashDownload, ClearingTheFlashWhileListingWaitsForTheLink) {
   THost host(watched);
   ASSERT_TRUE(host.Connect());
   host.Open();
-  // The slow listing is under way (polling paused): the erase goes out directly, between two of
-  // the thread's exchanges.
+  // The slow listing is listing runs (polling paused): the erase goes out directly, between two
+  // of the thread's exchanges.
   ASSERT_TRUE(host.Until([&] {
     std::lock_guard<std::mutex> lock(channel->Link().Mutex());
-    return channel->Logger().CommandCount(0x3E) > 100;
+    return channel->Logger().CommandCount(0x3E) > 600;
   }));
   ASSERT_TRUE(host.engine->Listing());
   watched->slowMs = 3;
