@@ -56,7 +56,8 @@ void PrintOverview(std::ostream& out, const std::string& group) {
          "Links: serial:PATH (a serial port or the simulator's pseudo-terminal; --port PATH\n"
          "       is the same), sim (the simulated logger, in-process), hid (the USB link\n"
          "       adapter), tevraw (the wireless link adapter), sim-hid and sim-tevraw (the\n"
-         "       simulated logger behind a simulated USB link or wireless adapter)\n\n"
+         "       simulated logger behind a simulated USB link or wireless adapter), sim-season\n"
+         "       (the simulated logger with a season of rides in its flash)\n\n"
          "Commands:\n";
   auto commands = Table();
   std::sort(commands.begin(), commands.end(),

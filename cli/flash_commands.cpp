@@ -138,7 +138,10 @@ int List(const TArgs& args, std::ostream& out, std::ostream&) {
   return 0;
 }
 
-// "K" or "K:R" as numbers.
+// A run index that stands for the longest run of the session.
+constexpr int kLongestRun = -2;
+
+// "K", "K:R" or "K:longest".
 void ParseSelection(const TArgs& args, int& session, int& run) {
   const bool hasSession = args.Has("--session"), hasRun = args.Has("--run");
   if (hasSession == hasRun) throw Exception("give either --session K or --run K:R");
@@ -148,9 +151,11 @@ void ParseSelection(const TArgs& args, int& session, int& run) {
   } else {
     const std::string text = args.Get("--run");
     const size_t colon = text.find(':');
+    const bool longest = colon != std::string::npos && text.substr(colon + 1) == "longest";
+    if (longest) r = kLongestRun;
     if (colon == std::string::npos || !TryParseInt(text.substr(0, colon), k) ||
-        !TryParseInt(text.substr(colon + 1), r) || r < 0)
-      throw Exception("--run expects K:R (session and run numbers, runs from 0)");
+        (!longest && (!TryParseInt(text.substr(colon + 1), r) || r < 0)))
+      throw Exception("--run expects K:R (session and run numbers, runs from 0) or K:longest");
   }
   if (k < 0) throw Exception("session numbers start at 0 (the current session)");
   session = int(k);
@@ -172,6 +177,13 @@ int Download(const TArgs& args, std::ostream& out, std::ostream& err) {
         Format("no session %d (the flash holds %d)", sessionIndex, int(e.Sessions().size())));
   const TSessionData& s = e.Sessions()[size_t(sessionIndex)];
   if (s.runs.empty()) throw Exception(Format("session %d holds no runs", sessionIndex));
+  if (runIndex == kLongestRun) {
+    runIndex = 0;
+    for (size_t r = 1; r < s.runs.size(); ++r)
+      if (s.runs[r].endTick - s.runs[r].startTick >
+          s.runs[size_t(runIndex)].endTick - s.runs[size_t(runIndex)].startTick)
+        runIndex = int(r);
+  }
   if (runIndex >= int(s.runs.size()))
     throw Exception(
         Format("session %d has no run %d (it has %d)", sessionIndex, runIndex, int(s.runs.size())));
@@ -272,10 +284,11 @@ QVL_CLI_COMMAND({
 
 QVL_CLI_COMMAND({
     .name = "flash download",
-    .usage = "(--session K | --run K:R) -o FILE [--keep-partial] [--json]",
+    .usage = "(--session K | --run K:R | --run K:longest) -o FILE [--keep-partial] [--json]",
     .summary = "download a session or a run of the internal flash into a log file",
     .help = "K is the session's place in `qvl flash list` (0: the current session), R the run's\n"
-            "place in it, from 0. Shows a progress bar with the remaining time; Ctrl-C stops the\n"
+            "place in it, from 0 (\"longest\": the session's longest run). Shows a progress bar "
+            "with the remaining time; Ctrl-C stops the\n"
             "download and writes nothing unless --keep-partial is given (then the pages read so\n"
             "far are saved). The file is remembered in the tool's saved downloads list; the\n"
             "file name and its key are printed. Exit status 130 after a stop.",

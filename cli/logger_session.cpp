@@ -19,6 +19,12 @@ TCommChannelPtr CreateLinkChannel(const std::string& link) {
     return channel;
   }
   if (link == "sim") return std::make_shared<sim::TSimChannel>(sim::TSimOptions{});
+  // The simulated logger after a season of riding: many sessions of longer runs in its ring.
+  if (link == "sim-season") {
+    sim::TSimOptions options;
+    options.season.enabled = true;
+    return std::make_shared<sim::TSimChannel>(options);
+  }
   // The USB links on real hardware: opened here once, so that a missing adapter is told at
   // once ("No device found") instead of after the connect time-out.
   if (link == "hid") {

@@ -120,6 +120,27 @@ TEST_F(QvlFlash, DownloadsARunIntoALogFileAndRemembersIt) {
   EXPECT_EQ(saved[1].second, file);
 }
 
+TEST_F(QvlFlash, LongestPicksTheSessionsLongestRun) {
+  // The season's current session has runs of different lengths: the longest gives the largest
+  // file, the same as downloading that run by its number.
+  std::vector<uintmax_t> sizes;
+  for (int r = 0;; ++r) {
+    const std::string file = TempFile("qvl_run_" + std::to_string(r) + ".QVLog");
+    TQvlResult d = RunQvl({"--link", "sim-season", "flash", "download", "--run",
+                           "0:" + std::to_string(r), "-o", file});
+    if (d.status != 0) break;
+    sizes.push_back(std::filesystem::file_size(file));
+  }
+  ASSERT_GE(sizes.size(), 2u);
+  const std::string longest = TempFile("qvl_longest.QVLog");
+  TQvlResult d =
+      RunQvl({"--link", "sim-season", "flash", "download", "--run", "0:longest", "-o", longest});
+  ASSERT_EQ(d.status, 0) << d.err;
+  EXPECT_EQ(std::filesystem::file_size(longest), *std::max_element(sizes.begin(), sizes.end()));
+  EXPECT_EQ(RunQvl({"--link", "sim", "flash", "download", "--run", "0:longer", "-o", "x"}).status,
+            1);
+}
+
 TEST_F(QvlFlash, RefusesWhatItCannotDo) {
   EXPECT_EQ(RunQvl({"--link", "sim", "flash", "download", "--run", "0:0"}).err,
             "qvl: flash download needs -o FILE\n");
