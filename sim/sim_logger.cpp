@@ -1,10 +1,13 @@
 #include "sim/sim_logger.h"
 
+#include "core/device/flash_geometry.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "core/device/controller.h"
 #include "core/device/device_time.h"
+#include "core/device/flash_geometry.h"
 #include "core/logdata/log_record.h"
 #include "core/util/endian.h"
 #include "sim/flash_image_encoder.h"
@@ -21,23 +24,6 @@ constexpr uint16_t kPotZero = 3900;
 // The accelerometer inputs are 10-bit: mid-scale at rest, 8.62 g either way.
 constexpr double kAccelMid = 512;
 constexpr double kCountsPerG = 1024 / 17.24;
-
-uint32_t FlashBytesForCode(int code) {
-  switch (code) {
-    case 1:
-      return 2u << 20;
-    case 2:
-      return 4u << 20;
-    case 3:
-      return 8u << 20;
-    case 4:
-      return 32u << 20;
-    case 5:
-      return 64u << 20;
-    default:
-      return 0;
-  }
-}
 
 // The configuration image a logger leaves the factory with: the default configuration with
 // the potentiometers' zero counts and the accelerometer calibrated around mid-scale.
@@ -98,7 +84,7 @@ TSimLogger::TSimLogger(const TSimOptions& options, uint64_t nowMs)
     std::copy(lc.begin(), lc.end(), logControl_.begin());
   }
   channelMap_.fill(8);
-  flash_.assign(FlashBytesForCode(options_.flashSizeCode), 0xFF);
+  flash_.assign(FlashSizeForCode(options_.flashSizeCode), 0xFF);
   scratch_.fill(0xFFFF);
   clockSet_ = options_.clockSet;
   const uint32_t pcUnits = DateTimeToDeviceTime(Now());
@@ -116,7 +102,7 @@ int TSimLogger::Version() const {
 }
 
 uint32_t TSimLogger::EraseSectorSize() const {
-  return options_.flashSizeCode == 5 ? 262144u : kPage;
+  return EraseSectorSizeForCode(options_.flashSizeCode);
 }
 
 uint32_t TSimLogger::Clock(uint64_t nowMs) const {

@@ -6,6 +6,7 @@
 
 #include "core/device/controller.h"
 #include "core/device/ecu_comm_thread.h"
+#include "core/device/flash_geometry.h"
 #include "core/device/synchronizer.h"
 #include "core/util/exceptions.h"
 
@@ -18,24 +19,6 @@ constexpr int32_t kClockTolerance = 300;
 constexpr uint32_t kScratchEraseKey = 0x47D2C3B5;
 constexpr uint16_t kScratchWriteKey = 0xB66F;
 constexpr int kBurnTimeOutMs = 10000;
-
-// Flash size in bytes for the flash size code of the flash facts answer.
-uint32_t FlashSizeForCode(uint8_t code) {
-  switch (code) {
-    case 1:
-      return 2u << 20;
-    case 2:
-      return 4u << 20;
-    case 3:
-      return 8u << 20;
-    case 4:
-      return 32u << 20;
-    case 5:
-      return 64u << 20;
-    default:
-      return 0;
-  }
-}
 
 bool ValidSectorHeader(const uint8_t* header) {
   return (GetU16(header) & 0xF1) == 0xB1;
@@ -200,10 +183,9 @@ void TController::Identify() {
     uint8_t facts[14];
     channel_->Read(facts, 14);
     sessionStartAddress_ = GetU32(&facts[4]);
-    eraseSectorSize_ = kSectorUnit;
     const uint8_t code = facts[9];
     flashSize_ = FlashSizeForCode(code);
-    if (code == 5) eraseSectorSize_ = 262144;
+    eraseSectorSize_ = EraseSectorSizeForCode(code);
 
     if (version_ < 202)
       sessionSector_ = -2;

@@ -40,5 +40,12 @@ TEST(QvlFirmware, ProgramsTheSimulatedLogger) {
                 file + "\"\nSwitching to user application... Done\n");
 }
 
+TEST(QvlFirmware, ProgramsThroughTheSimulatedUsbLinkAdapter) {
+  std::string file = WriteFile("prog-usb.hex", ":0400000001020300F6\n:00000001FF\n");
+  TQvlResult r = RunQvl({"--link", "sim-hid", "firmware", file, "--json"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("\"ok\": true"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace qvl::cli

@@ -16,6 +16,7 @@
 
 #include "cli/run_qvl.h"
 #include "core/util/ini_file.h"
+#include "served_sim.h"
 #include "sim/pty_server.h"
 #include "test_paths.h"
 
@@ -50,23 +51,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-struct TServedSim {
-  sim::TPtyServer server;
-  std::thread thread;
-  explicit TServedSim(const sim::TSimOptions& options) : server(options) {
-    EXPECT_TRUE(server.Start()) << server.ErrorText();
-    thread = std::thread([this] { server.Run(); });
-  }
-  ~TServedSim() {
-    server.Stop();
-    thread.join();
-  }
-  template <typename F>
-  auto WithLogger(F f) {
-    std::lock_guard<std::mutex> lock(server.Link().Mutex());
-    return f(server.Link().Logger());
-  }
-};
+using test::TServedSim;
 
 TEST_F(QvlFlash, ListShowsTheTreeAndItsData) {
   TQvlResult text = RunQvl({"--link", "sim", "flash", "list"});

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/util/number_format.h"
+#include "served_sim.h"
 #include "sim/pty_server.h"
 #include "tool/firmware_programmer.h"
 #include "tool/hex_code_rows.h"
@@ -15,23 +16,7 @@
 namespace qvl {
 namespace {
 
-struct TServedSim {
-  sim::TPtyServer server;
-  std::thread thread;
-  explicit TServedSim(const sim::TSimOptions& options) : server(options) {
-    EXPECT_TRUE(server.Start()) << server.ErrorText();
-    thread = std::thread([this] { server.Run(); });
-  }
-  ~TServedSim() {
-    server.Stop();
-    thread.join();
-  }
-  template <typename F>
-  auto WithLogger(F f) {
-    std::lock_guard<std::mutex> lock(server.Link().Mutex());
-    return f(server.Link().Logger());
-  }
-};
+using test::TServedSim;
 
 std::string Record(uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
   std::string s = Format(":%02X%04X%02X", unsigned(data.size()), unsigned(address), unsigned(type));

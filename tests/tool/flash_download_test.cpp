@@ -23,6 +23,7 @@
 #include "core/util/endian.h"
 #include "core/util/exceptions.h"
 #include "core/util/ini_file.h"
+#include "served_sim.h"
 #include "sim/pty_server.h"
 #include "sim/sim_channel.h"
 #include "sim/sim_hid_adapter.h"
@@ -88,23 +89,7 @@ struct THost {
   }
 };
 
-struct TServedSim {
-  sim::TPtyServer server;
-  std::thread thread;
-  explicit TServedSim(const sim::TSimOptions& options) : server(options) {
-    EXPECT_TRUE(server.Start()) << server.ErrorText();
-    thread = std::thread([this] { server.Run(); });
-  }
-  ~TServedSim() {
-    server.Stop();
-    thread.join();
-  }
-  template <typename F>
-  auto WithLogger(F f) {
-    std::lock_guard<std::mutex> lock(server.Link().Mutex());
-    return f(server.Link().Logger());
-  }
-};
+using test::TServedSim;
 
 struct TSimHid {
   std::shared_ptr<sim::TSimHidAdapter> adapter;

@@ -12,31 +12,14 @@
 #include "core/device/ecu_comm_thread.h"
 #include "core/device/synchronizer.h"
 #include "core/util/endian.h"
+#include "served_sim.h"
 #include "sim/pty_server.h"
 #include "transport/comm_channel_registry.h"
 
 namespace qvl {
 namespace {
 
-// The simulator serving on its own thread.
-struct TServedSim {
-  sim::TPtyServer server;
-  std::thread thread;
-  explicit TServedSim(const sim::TSimOptions& options, std::string symlink = "")
-      : server(options, std::move(symlink)) {
-    EXPECT_TRUE(server.Start()) << server.ErrorText();
-    thread = std::thread([this] { server.Run(); });
-  }
-  ~TServedSim() {
-    server.Stop();
-    thread.join();
-  }
-  template <typename F>
-  auto WithLogger(F f) {
-    std::lock_guard<std::mutex> lock(server.Link().Mutex());
-    return f(server.Link().Logger());
-  }
-};
+using test::TServedSim;
 
 // A controller with its polling thread on the real serial link.
 struct THost : IControllerListener {
