@@ -2,15 +2,18 @@
 // what a HEX file holds.
 #include <unistd.h>
 
+#include <filesystem>
 #include <ostream>
 
 #include "cli/command.h"
 #include "cli/json.h"
 #include "cli/logger_session.h"
 #include "core/util/exceptions.h"
+#include "core/util/ini_file.h"
 #include "core/util/number_format.h"
 #include "tool/firmware_programmer.h"
 #include "tool/hex_code_rows.h"
+#include "tool/tool_settings.h"
 
 namespace qvl::cli {
 namespace {
@@ -140,22 +143,50 @@ int Program(const std::string& file, bool json, std::ostream& out, std::ostream&
   return ok ? 0 : 1;
 }
 
+// The file to program: the one given, else the one chosen last (as the firmware window opens
+// with it). A given file is remembered in the tool's settings as its full path; a settings file
+// that cannot be written is reported but does not stop the programming.
+std::string ChosenFirmwareFile(const TArgs& args, std::ostream& err) {
+  const std::string settingsFile = ToolSettingsFileName();
+  TIniFile settings;
+  LoadSettingsFile(settings, settingsFile);
+  if (args.positional.empty()) {
+    std::string stored = StoredFirmwareFileName(settings);
+    if (stored.empty()) throw Exception("firmware needs a FILE.hex (none was programmed before)");
+    return stored;
+  }
+  std::error_code error;
+  std::filesystem::path file = std::filesystem::absolute(args.positional[0], error);
+  const std::string chosen = error ? args.positional[0] : file.lexically_normal().string();
+  StoreFirmwareFileName(settings, chosen);
+  try {
+    SaveSettingsFile(settings, settingsFile);
+  } catch (const std::exception& e) {
+    err << "qvl: warning: " << e.what() << "\n";
+  }
+  return chosen;
+}
+
 int Firmware(const TArgs& args, std::ostream& out, std::ostream& err) {
-  if (args.positional.size() != 1) throw Exception("firmware needs one FILE.hex");
-  const std::string& file = args.positional[0];
-  if (args.Has("--check")) return Check(file, args.Has("--json"), out);
-  return Program(file, args.Has("--json"), out, err);
+  if (args.positional.size() > 1) throw Exception("firmware takes one FILE.hex");
+  if (args.Has("--check")) {
+    if (args.positional.empty()) throw Exception("firmware --check needs a FILE.hex");
+    return Check(args.positional[0], args.Has("--json"), out);
+  }
+  return Program(ChosenFirmwareFile(args, err), args.Has("--json"), out, err);
 }
 
 }  // namespace
 
 QVL_CLI_COMMAND({
     .name = "firmware",
-    .usage = "[--check] FILE.hex [--json]",
+    .usage = "[--check] [FILE.hex] [--json]",
     .summary = "program the logger's firmware from an Intel HEX file",
     .help = "Switches the logger on the chosen link into its bootloader, erases, writes and\n"
             "verifies every row of FILE.hex, and switches back to the application, showing the\n"
             "log lines and a progress bar. Exit status 0 only after a verified write.\n"
+            "FILE.hex is remembered in the tool's settings (section \"Flash\", key \"File\");\n"
+            "without FILE.hex the file programmed last is used again.\n"
             "--check only parses FILE.hex and prints its rows (count, first and last row\n"
             "numbers, extended-address ranges); a malformed line fails with \"Line N\".",
     .valueOptions = {},

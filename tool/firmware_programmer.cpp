@@ -4,6 +4,7 @@
 
 #include "core/util/endian.h"
 #include "core/util/exceptions.h"
+#include "core/util/ini_file.h"
 #include "core/util/number_format.h"
 
 namespace qvl {
@@ -111,6 +112,14 @@ void TFirmwareProgrammer::VerifyRow(const Tp33CodeRows& rows, size_t index) {
                              unsigned(row.number) * kWordsPerRow + 2 * unsigned(k),
                              unsigned(row.words[size_t(k)]), unsigned(read.words[size_t(k)])));
   }
+}
+
+std::string StoredFirmwareFileName(const TIniFile& settings) {
+  return settings.ReadString(kFirmwareSection, kFirmwareFileKey, "");
+}
+
+void StoreFirmwareFileName(TIniFile& settings, const std::string& fileName) {
+  settings.WriteString(kFirmwareSection, kFirmwareFileKey, fileName);
 }
 
 bool TFirmwareProgrammer::Program(const std::string& fileName, const TLog& log,

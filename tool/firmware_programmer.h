@@ -15,6 +15,8 @@
 
 namespace qvl {
 
+class TIniFile;
+
 // Bootloader commands.
 enum : uint8_t {
   kBootIdentify = 0x00,
@@ -29,6 +31,13 @@ constexpr int kProgrammingTimeOut = 2000;
 
 // True for a bootloader's identification: exactly "ZQB" and a digit from 1 to 9.
 bool IsBootloaderIdentification(const std::string& text);
+
+// The HEX file last chosen for programming, kept in the tool's settings (section "Flash", key
+// "File"): read when the firmware window opens, written when it closes.
+inline constexpr const char kFirmwareSection[] = "Flash";
+inline constexpr const char kFirmwareFileKey[] = "File";
+std::string StoredFirmwareFileName(const TIniFile& settings);
+void StoreFirmwareFileName(TIniFile& settings, const std::string& fileName);
 
 class TFirmwareProgrammer {
  public:

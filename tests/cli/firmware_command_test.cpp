@@ -1,17 +1,35 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "cli/run_qvl.h"
+#include "core/util/ini_file.h"
 
 namespace qvl::cli {
 namespace {
 
 std::string WriteFile(const std::string& name, const std::string& text) {
-  std::string path = ::testing::TempDir() + "/" + name;
+  // As qvl names it: a full path without doubled separators.
+  std::string path =
+      std::filesystem::path(::testing::TempDir() + "/" + name).lexically_normal().string();
   std::ofstream(path) << text;
   return path;
 }
+
+// Programming remembers its file in the tool's settings: every test keeps them in a folder of
+// its own.
+class QvlFirmwareSettings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    config_ = ::testing::TempDir() + "/qvl-firmware-config-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::remove_all(config_);
+    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+  }
+  std::string config_;
+};
 
 TEST(QvlFirmware, CheckListsRowsAndRangesAndRefusesBadLines) {
   std::string good = WriteFile("check.hex",
@@ -30,7 +48,7 @@ TEST(QvlFirmware, CheckListsRowsAndRangesAndRefusesBadLines) {
   EXPECT_EQ(refused.err, "qvl: Line 1\n");
 }
 
-TEST(QvlFirmware, ProgramsTheSimulatedLogger) {
+TEST_F(QvlFirmwareSettings, ProgramsTheSimulatedLogger) {
   std::string file = WriteFile("prog.hex", ":0400000001020300F6\n:00000001FF\n");
   TQvlResult r = RunQvl({"--link", "sim", "firmware", file});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -40,11 +58,34 @@ TEST(QvlFirmware, ProgramsTheSimulatedLogger) {
                 file + "\"\nSwitching to user application... Done\n");
 }
 
-TEST(QvlFirmware, ProgramsThroughTheSimulatedUsbLinkAdapter) {
+TEST_F(QvlFirmwareSettings, ProgramsThroughTheSimulatedUsbLinkAdapter) {
   std::string file = WriteFile("prog-usb.hex", ":0400000001020300F6\n:00000001FF\n");
   TQvlResult r = RunQvl({"--link", "sim-hid", "firmware", file, "--json"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("\"ok\": true"), std::string::npos) << r.out;
+}
+
+TEST_F(QvlFirmwareSettings, WithoutAFileTheFileProgrammedLastIsUsedAgain) {
+  TQvlResult none = RunQvl({"--link", "sim", "firmware"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "qvl: firmware needs a FILE.hex (none was programmed before)\n");
+
+  // Given relative to the working folder, remembered as a full path.
+  const std::string folder = ::testing::TempDir() + "/qvl-firmware-files";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/again.hex") << ":0400000001020300F6\n:00000001FF\n";
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  TQvlResult first = RunQvl({"--link", "sim", "firmware", "again.hex", "--json"});
+  std::filesystem::current_path(previous);
+  ASSERT_EQ(first.status, 0) << first.out << first.err;
+  const std::string full = std::filesystem::path(folder + "/again.hex").lexically_normal().string();
+  EXPECT_EQ(TIniFile(config_ + "/QVL2Pro.ini").ReadString("Flash", "File", ""), full);
+
+  TQvlResult again = RunQvl({"--link", "sim", "firmware", "--json"});
+  EXPECT_EQ(again.status, 0) << again.out << again.err;
+  EXPECT_NE(again.out.find("\"file\": \"" + full + "\""), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find("\"ok\": true"), std::string::npos) << again.out;
 }
 
 }  // namespace
