@@ -70,14 +70,7 @@ void TSimChannel::Read(void* buffer, int count) {
 }
 
 std::string TSimChannel::ReadString() {
-  std::string s;
-  for (int read = 0; read < 1025; ++read) {
-    uint8_t c;
-    Read(&c, 1);
-    if (c == 0) return s;
-    if (s.size() < 1024) s.push_back(char(c));
-  }
-  return s;
+  return ReadZeroTerminated(*this);
 }
 
 void TSimChannel::Write(const void* buffer, int count, bool) {

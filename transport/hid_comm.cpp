@@ -11,7 +11,6 @@ namespace qvl {
 namespace {
 
 constexpr int kReportData = 63;  // data bytes of a report after its count byte
-constexpr int kMaxStringLength = 1024;
 constexpr int kBigRing = 32767;  // above this ring size the device keeps 20 input buffers
 constexpr int kBigRingInputBuffers = 20;
 
@@ -238,14 +237,7 @@ void THIDComm::Read(void* buffer, int count) {
 }
 
 std::string THIDComm::ReadString() {
-  std::string s;
-  for (int read = 0; read < kMaxStringLength + 1; ++read) {
-    uint8_t c;
-    Read(&c, 1);
-    if (c == 0) return s;
-    if (int(s.size()) < kMaxStringLength) s.push_back(char(c));
-  }
-  return s;
+  return ReadZeroTerminated(*this);
 }
 
 }  // namespace qvl

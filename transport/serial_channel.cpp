@@ -16,8 +16,6 @@
 namespace qvl {
 namespace {
 
-constexpr int kMaxStringLength = 1024;
-
 bool SpeedConstant(int speed, speed_t& out) {
   static const struct {
     int baud;
@@ -182,14 +180,7 @@ void TSCommThread::Read(void* buffer, int count) {
 }
 
 std::string TSCommThread::ReadString() {
-  std::string s;
-  for (int read = 0; read < kMaxStringLength + 1; ++read) {
-    uint8_t c;
-    Read(&c, 1);
-    if (c == 0) return s;
-    if (int(s.size()) < kMaxStringLength) s.push_back(char(c));
-  }
-  return s;
+  return ReadZeroTerminated(*this);
 }
 
 void TSCommThread::Write(const void* buffer, int count, bool) {

@@ -32,7 +32,6 @@ constexpr uint64_t kRetryWindowMs = 3000;
 constexpr uint32_t kRetrySleepMs = 20;
 constexpr uint32_t kDuplicateWindow = 25600;  // timestamp units
 constexpr int kOverflowMargin = 30;
-constexpr int kMaxStringLength = 1024;
 constexpr size_t kDiagnosticsKept = 64;
 
 }  // namespace
@@ -521,14 +520,7 @@ void TTevraWComm::Read(void* buffer, int count) {
 }
 
 std::string TTevraWComm::ReadString() {
-  std::string s;
-  for (int read = 0; read < kMaxStringLength + 1; ++read) {
-    uint8_t c;
-    Read(&c, 1);
-    if (c == 0) return s;
-    if (int(s.size()) < kMaxStringLength) s.push_back(char(c));
-  }
-  return s;
+  return ReadZeroTerminated(*this);
 }
 
 // --- indicator and diagnostics ---

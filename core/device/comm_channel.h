@@ -68,4 +68,18 @@ class ICommChannel {
 // Links are shared: the controller holds one reference, the window that created it another.
 using TCommChannelPtr = std::shared_ptr<ICommChannel>;
 
+// ReadString as every link does it: single bytes through Read up to a 0x00 byte. At most 1024
+// characters are kept; after 1025 bytes without a 0x00 the text read so far is returned.
+inline std::string ReadZeroTerminated(ICommChannel& link) {
+  constexpr int kMaxStringLength = 1024;
+  std::string s;
+  for (int read = 0; read < kMaxStringLength + 1; ++read) {
+    char c;
+    link.Read(&c, 1);
+    if (c == 0) return s;
+    if (int(s.size()) < kMaxStringLength) s.push_back(c);
+  }
+  return s;
+}
+
 }  // namespace qvl

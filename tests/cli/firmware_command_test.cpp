@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -18,18 +17,8 @@ std::string WriteFile(const std::string& name, const std::string& text) {
   return path;
 }
 
-// Programming remembers its file in the tool's settings: every test keeps them in a folder of
-// its own.
-class QvlFirmwareSettings : public ::testing::Test {
- protected:
-  void SetUp() override {
-    config_ = ::testing::TempDir() + "/qvl-firmware-config-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::filesystem::remove_all(config_);
-    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
-  }
-  std::string config_;
-};
+// Programming remembers its file in the tool's settings.
+class QvlFirmwareSettings : public TOwnSettingsTest {};
 
 TEST(QvlFirmware, CheckListsRowsAndRangesAndRefusesBadLines) {
   std::string good = WriteFile("check.hex",
@@ -80,7 +69,7 @@ TEST_F(QvlFirmwareSettings, WithoutAFileTheFileProgrammedLastIsUsedAgain) {
   std::filesystem::current_path(previous);
   ASSERT_EQ(first.status, 0) << first.out << first.err;
   const std::string full = std::filesystem::path(folder + "/again.hex").lexically_normal().string();
-  EXPECT_EQ(TIniFile(config_ + "/QVL2Pro.ini").ReadString("Flash", "File", ""), full);
+  EXPECT_EQ(TIniFile(SettingsFile()).ReadString("Flash", "File", ""), full);
 
   TQvlResult again = RunQvl({"--link", "sim", "firmware", "--json"});
   EXPECT_EQ(again.status, 0) << again.out << again.err;

@@ -25,18 +25,7 @@ extern char** environ;
 namespace qvl::cli {
 namespace {
 
-// Every test keeps the tool's settings file in a folder of its own.
-class QvlFlash : public ::testing::Test {
- protected:
-  void SetUp() override {
-    config_ = ::testing::TempDir() + "/qvl-flash-config-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::filesystem::remove_all(config_);
-    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
-  }
-  std::string SettingsFile() const { return config_ + "/QVL2Pro.ini"; }
-  std::string config_;
-};
+class QvlFlash : public TOwnSettingsTest {};
 
 std::string TempFile(const std::string& name) {
   const std::string path = ::testing::TempDir() + "/" + name;

@@ -127,7 +127,7 @@ TEST(HexFile, ExtendedAddressAndWordOrder) {
   ASSERT_EQ(rows.Ranges.size(), 2u);
   EXPECT_EQ(rows.Ranges[1].wordBase, 32768u);
   EXPECT_EQ(rows.Ranges[1].firstRow, 256);
-  // The line of the specification's example parses as that extended address.
+  // The worked example of an extended address record: the data lands in row 256.
   rows.Parse({":020000040001F9", HexLine(0, 0, {1, 2})});
   EXPECT_EQ(rows.Rows[0].number, 256);
 }
