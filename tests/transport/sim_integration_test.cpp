@@ -12,6 +12,7 @@
 #include "core/device/ecu_comm_thread.h"
 #include "core/device/synchronizer.h"
 #include "core/util/endian.h"
+#include "polling_host.h"
 #include "served_sim.h"
 #include "sim/pty_server.h"
 #include "transport/comm_channel_registry.h"
@@ -22,37 +23,9 @@ namespace {
 using test::TServedSim;
 
 // A controller with its polling thread on the real serial link.
-struct THost : IControllerListener {
-  TEventLoopSynchronizer loop;
-  TCommChannelPtr channel;
-  TController controller;
-  int values = 0;
-  std::vector<std::string> errors;
-
-  explicit THost(const std::string& port, int timeOut = 300) {
-    channel = CreateChannel("COM", port);
-    channel->SetTimeOut(timeOut);
-    controller.SetSynchronizer(&loop);
-    controller.SetErrorHandler([this](const std::string& m) { errors.push_back(m); });
-    controller.AddListener(this);
-    controller.SetActive(true);
-    controller.SetChannel(channel);
-  }
-  ~THost() override {
-    controller.SetChannel(nullptr);
-    controller.RemoveListener(this);
-  }
-  void ControllerChanged(TController*, uint8_t flags) override {
-    if (flags & kChangeValues) ++values;
-  }
-  bool Until(const std::function<bool()>& pred, int ms = 5000) { return loop.RunUntil(pred, ms); }
-  bool Connect() {
-    return Until([&] { return controller.Connected(); });
-  }
-  bool WaitValues(int n, int ms = 5000) {
-    const int target = values + n;
-    return Until([&] { return values >= target; }, ms);
-  }
+struct THost : test::TPollingHost {
+  explicit THost(const std::string& port, int timeOut = 300)
+      : TPollingHost(CreateChannel("COM", port), timeOut) {}
 };
 
 TEST(SimOverSerial, IdentifiesAndPolls) {

@@ -13,6 +13,7 @@
 #include "core/device/ecu_comm_thread.h"
 #include "core/device/synchronizer.h"
 #include "core/util/endian.h"
+#include "polling_host.h"
 #include "sim/sim_hid_adapter.h"
 #include "sim/sim_tevraw_adapter.h"
 #include "transport/hid_comm.h"
@@ -21,38 +22,7 @@
 namespace qvl {
 namespace {
 
-// A controller with its polling thread on a link.
-struct THost : IControllerListener {
-  TEventLoopSynchronizer loop;
-  TCommChannelPtr channel;
-  TController controller;
-  int values = 0;
-  std::vector<std::string> errors;
-
-  explicit THost(TCommChannelPtr link, int timeOut = 300) : channel(std::move(link)) {
-    channel->SetTimeOut(timeOut);
-    controller.SetSynchronizer(&loop);
-    controller.SetErrorHandler([this](const std::string& m) { errors.push_back(m); });
-    controller.AddListener(this);
-    controller.SetActive(true);
-    controller.SetChannel(channel);
-  }
-  ~THost() override {
-    controller.SetChannel(nullptr);
-    controller.RemoveListener(this);
-  }
-  void ControllerChanged(TController*, uint8_t flags) override {
-    if (flags & kChangeValues) ++values;
-  }
-  bool Until(const std::function<bool()>& pred, int ms = 5000) { return loop.RunUntil(pred, ms); }
-  bool Connect(int ms = 5000) {
-    return Until([&] { return controller.Connected(); }, ms);
-  }
-  bool WaitValues(int n, int ms = 5000) {
-    const int target = values + n;
-    return Until([&] { return values >= target; }, ms);
-  }
-};
+using THost = test::TPollingHost;
 
 struct TSimHid {
   std::shared_ptr<sim::TSimHidAdapter> adapter;
