@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/util/number_format.h"
+#include "hex_line.h"
 #include "served_sim.h"
 #include "sim/pty_server.h"
 #include "tool/firmware_programmer.h"
@@ -16,28 +17,19 @@
 namespace qvl {
 namespace {
 
+using test::HexLine;
 using test::TServedSim;
-
-std::string Record(uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
-  std::string s = Format(":%02X%04X%02X", unsigned(data.size()), unsigned(address), unsigned(type));
-  unsigned sum = unsigned(data.size()) + (address >> 8) + (address & 0xFF) + type;
-  for (uint8_t b : data) {
-    s += Format("%02X", unsigned(b));
-    sum += b;
-  }
-  return s + Format("%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-}
 
 // A firmware image touching 11 rows in two extended-address sections.
 std::string FirmwareFile() {
   std::string path = ::testing::TempDir() + "/firmware_sim.hex";
   std::ofstream f(path);
   for (int k = 0; k < 80; ++k)
-    f << Record(0, uint16_t(k * 32),
-                {uint8_t(k), uint8_t(k * 7), uint8_t(k * 13), 0, uint8_t(~k), 0x12, 0x34, 0})
+    f << HexLine(0, uint16_t(k * 32),
+                 {uint8_t(k), uint8_t(k * 7), uint8_t(k * 13), 0, uint8_t(~k), 0x12, 0x34, 0})
       << "\n";
-  f << Record(4, 0, {0x00, 0x01}) << "\n" << Record(0, 0x0100, {0xEF, 0xBE, 0xAD, 0x00}) << "\n";
-  f << Record(1, 0, {}) << "\n";
+  f << HexLine(4, 0, {0x00, 0x01}) << "\n" << HexLine(0, 0x0100, {0xEF, 0xBE, 0xAD, 0x00}) << "\n";
+  f << HexLine(1, 0, {}) << "\n";
   return path;
 }
 

@@ -5,6 +5,7 @@
 
 #include "core/util/exceptions.h"
 #include "core/util/number_format.h"
+#include "hex_line.h"
 #include "sim/sim_bootloader.h"
 #include "tool/firmware_programmer.h"
 #include "tool/hex_code_rows.h"
@@ -12,15 +13,7 @@
 namespace qvl {
 namespace {
 
-std::string HexLine(uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
-  std::string s = Format(":%02X%04X%02X", unsigned(data.size()), unsigned(address), unsigned(type));
-  unsigned sum = unsigned(data.size()) + (address >> 8) + (address & 0xFF) + type;
-  for (uint8_t b : data) {
-    s += Format("%02X", unsigned(b));
-    sum += b;
-  }
-  return s + Format("%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-}
+using test::HexLine;
 
 // A logger on the other end of the link: its application answers the identification and
 // switches to the bootloader, which is the simulated one.
