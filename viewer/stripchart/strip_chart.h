@@ -352,6 +352,9 @@ class TKelStripChart : public QWidget {
   // drawn anew.
   const QImage& CacheImage() const { return m_Cache; }
   int CacheRenderCount() const { return m_RenderCount; }
+  // From how many samples in view on the curves' pixel columns are computed on two threads
+  // (one million unless set; for comparing both ways).
+  void SetParallelColumnsFrom(double samplesInView) { m_ParallelColumnsFrom = samplesInView; }
   // Marks the whole chart for repainting.
   void InvalidateAll();
 
@@ -403,6 +406,9 @@ class TKelStripChart : public QWidget {
   void DrawGrid(QPainter& painter, const QRect& clip);
   void DrawBookmarkLines(QPainter& painter, const QRect& clip);
   void DrawCurves(QPainter& painter, const QRect& clip);
+  // Computes the pixel columns of the long curves that DrawCurves is about to draw, spread
+  // over two threads when there are many samples in view and a second core to take them.
+  void PrepareColumns(long long globalFirst, int count, const QRect& clip);
   void DrawHighlights(QPainter& painter, const QRect& clip);
   void DrawBookmarkTabs(QPainter& painter, const QRect& clip);
   void DrawTimeLabels(QPainter& painter, const QRect& clip);
@@ -444,6 +450,7 @@ class TKelStripChart : public QWidget {
   QRegion m_Dirty;
   QImage m_Cache;
   int m_RenderCount = 0;
+  double m_ParallelColumnsFrom = 1e6;
 
   // Children.
   QScrollBar* m_ScrollBar = nullptr;

@@ -3,6 +3,10 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "core/util/number_format.h"
 #include "viewer/stripchart/strip_chart.h"
@@ -197,6 +201,7 @@ void TKelStripChart::DrawCurves(QPainter& painter, const QRect& clip) {
   if (!InnerColumns(plot, clip, first, last)) return;
   const long long globalFirst = m_Start + (first - plot.left());
   const int count = last - first + 1;
+  PrepareColumns(globalFirst, count, clip);
   std::vector<QLine> lines;
   QPolygon points;
   for (const auto& c : m_Channels) {
@@ -277,6 +282,42 @@ void TKelStripChart::DrawCurves(QPainter& painter, const QRect& clip) {
     }
     painter.restore();
   }
+}
+
+void TKelStripChart::PrepareColumns(long long globalFirst, int count, const QRect& clip) {
+  if (std::thread::hardware_concurrency() < 2) return;
+  // Each curve's columns are its own; axes and samples are only read. A repaint of several
+  // hour-long curves at full extent waits mostly on memory, which two cores fetch faster.
+  std::vector<std::pair<TStripPlot*, int>> jobs;
+  double inView = 0;
+  for (const auto& c : m_Channels) {
+    const QRect& band = c->m_Rect;
+    if (band.height() <= 2 || !band.intersects(clip)) continue;
+    for (const auto& p : c->m_Plots) {
+      if (p->m_Values.empty()) continue;
+      const double pixelsPerSample = p->Mapping().AveragePixelsPerSample();
+      if (!(pixelsPerSample < 1) || !(pixelsPerSample > 0)) continue;
+      jobs.emplace_back(p.get(), band.height());
+      inView += double(count) / pixelsPerSample;
+    }
+  }
+  if (jobs.size() < 2 || inView < m_ParallelColumnsFrom) return;
+  auto run = [&](std::size_t from) noexcept {
+    try {
+      for (std::size_t k = from; k < jobs.size(); k += 2)
+        jobs[k].first->Columns(globalFirst - 1, count + 1, jobs[k].second);
+    } catch (...) {
+      // DrawCurves computes what is missing itself.
+    }
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(run, 1);
+  } catch (const std::system_error&) {
+    run(1);
+  }
+  run(0);
+  if (helper.joinable()) helper.join();
 }
 
 void TKelStripChart::DrawHighlights(QPainter& painter, const QRect& clip) {

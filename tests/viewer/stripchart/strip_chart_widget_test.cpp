@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QWindow>
 #include <cmath>
+#include <limits>
 #include <memory>
 
 #include "viewer/stripchart/strip_button.h"
@@ -519,6 +520,32 @@ TEST_F(StripChartTest, ScrollingTheCachedImageMatchesDrawingItAnew) {
             firstDiffering = QPoint(x, y);
       ASSERT_EQ(differing, 0) << "units per pixel " << unitsPerPixel << ", step " << d << ", start "
                               << chart->XStartPixel();
+    }
+  }
+}
+
+TEST_F(StripChartTest, ColumnsComputedOnTwoThreadsDrawTheSamePicture) {
+  auto draw = [&](double parallelFrom) {
+    chart->SetParallelColumnsFrom(parallelFrom);
+    // Setting the ranges again makes every curve compute its pixel columns anew.
+    front->Plots(0)->SetRange(0, 100, 0);
+    rear->Plots(0)->SetRange(0, 100, 0);
+    accel->Plots(0)->SetRange(0, 3, -1);
+    chart->InvalidateAll();
+    chart->repaint();
+    return chart->CacheImage().copy();
+  };
+  // At the full extent and at 30 s across, every curve has many samples per pixel column.
+  for (bool full : {true, false}) {
+    if (full)
+      chart->ShowFullExtent();
+    else
+      chart->ScrollTo(1234, true);
+    for (int round = 0; round < 5; ++round) {
+      const QImage serial = draw(std::numeric_limits<double>::infinity());
+      const QImage parallel = draw(0);
+      ASSERT_TRUE(serial == parallel)
+          << (full ? "full extent" : "30 s across") << ", round " << round;
     }
   }
 }
