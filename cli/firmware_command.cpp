@@ -144,22 +144,25 @@ int Program(const std::string& file, bool json, std::ostream& out, std::ostream&
 }
 
 // The file to program: the one given, else the one chosen last (as the firmware window opens
-// with it). A given file is remembered in the tool's settings as its full path; a settings file
-// that cannot be written is reported but does not stop the programming.
+// with it). An existing file given is remembered in the tool's settings as its full path. A
+// settings file that cannot be read or written is reported but does not stop the programming;
+// one that cannot be read is left as it is.
 std::string ChosenFirmwareFile(const TArgs& args, std::ostream& err) {
   const std::string settingsFile = ToolSettingsFileName();
   TIniFile settings;
-  LoadSettingsFile(settings, settingsFile);
   if (args.positional.empty()) {
+    LoadSettingsFile(settings, settingsFile);
     std::string stored = StoredFirmwareFileName(settings);
     if (stored.empty()) throw Exception("firmware needs a FILE.hex (none was programmed before)");
     return stored;
   }
   std::error_code error;
   std::filesystem::path file = std::filesystem::absolute(args.positional[0], error);
-  const std::string chosen = error ? args.positional[0] : file.lexically_normal().string();
-  StoreFirmwareFileName(settings, chosen);
+  if (error || !std::filesystem::is_regular_file(file, error)) return args.positional[0];
+  const std::string chosen = file.lexically_normal().string();
   try {
+    LoadSettingsFile(settings, settingsFile);
+    StoreFirmwareFileName(settings, chosen);
     SaveSettingsFile(settings, settingsFile);
   } catch (const std::exception& e) {
     err << "qvl: warning: " << e.what() << "\n";

@@ -77,5 +77,20 @@ TEST_F(QvlFirmwareSettings, WithoutAFileTheFileProgrammedLastIsUsedAgain) {
   EXPECT_NE(again.out.find("\"ok\": true"), std::string::npos) << again.out;
 }
 
+TEST_F(QvlFirmwareSettings, SettingsTroubleNeverStopsProgrammingAndMissingFilesAreNotRemembered) {
+  // A file that is not there fails as the bootloader sequence reports it, and is not kept.
+  TQvlResult missing = RunQvl({"--link", "sim", "firmware", "/nonexistent/none.hex", "--json"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
+
+  // Settings that cannot be written: the programming goes on, with a warning.
+  std::filesystem::create_directories(SettingsFile());
+  std::string file = WriteFile("settings-trouble.hex", ":0400000001020300F6\n:00000001FF\n");
+  TQvlResult r = RunQvl({"--link", "sim", "firmware", file, "--json"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("\"ok\": true"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.rfind("qvl: warning: ", 0), 0u) << r.err;
+}
+
 }  // namespace
 }  // namespace qvl::cli
