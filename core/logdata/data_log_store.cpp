@@ -393,22 +393,26 @@ void TDataLogStore::SetRecords(TLogArray records) {
   for (int32_t i = 1; i < n; ++i) {
     const int64_t tick = records_[size_t(i)].tick;
     if (tick <= previous || tick == -1) {
+      // Replaced by the record before it. The previous tick stays as it was: one bad tick must
+      // not look like a break to the record after it.
       records_[size_t(i)] = records_[size_t(i) - 1];
       ++discardedCount_;
-    } else if (tick - previous > gap) {
-      if (previous - Tick(runStart) > minLength) {
-        runs_.push_back({int32_t(sessions_.size()), runStart, i - 1, 0, {}});
-        ++runCount;
-        runStart = i;
-        if (tick - previous > kSessionGap) {
-          sessions_.push_back({sessionFirstRun, runCount - sessionFirstRun});
-          sessionFirstRun = runCount;
+    } else {
+      if (tick - previous > gap) {
+        if (previous - Tick(runStart) > minLength) {
+          runs_.push_back({int32_t(sessions_.size()), runStart, i - 1, 0, {}});
+          ++runCount;
+          runStart = i;
+          if (tick - previous > kSessionGap) {
+            sessions_.push_back({sessionFirstRun, runCount - sessionFirstRun});
+            sessionFirstRun = runCount;
+          }
+        } else {
+          runStart = i;  // the run so far is too short: dropped
         }
-      } else {
-        runStart = i;  // the run so far is too short: dropped
       }
+      previous = tick;
     }
-    previous = tick;
     runOfRecord_[size_t(i)] = runCount;
   }
   const int32_t lastIndex = n - 1;

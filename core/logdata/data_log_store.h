@@ -78,7 +78,8 @@ class TDataLogStore {
   void SetGroups(const TDataLogGroups& groups);
   // Takes sample records and splits them into runs and sessions (a break of more than a second
   // ends a run, one of more than 1,048,576 ticks also the session; runs of ten seconds or less are
-  // dropped). Records whose tick does not advance are replaced by the record before them.
+  // dropped). Records whose tick does not advance (or is -1) are replaced by the record before
+  // them and leave the tick the next record's gap is measured from as it was.
   void SetRecords(TLogArray records);
   // Stores the absolute time reference and dates the runs back from it.
   void SetAbsoluteTime(int32_t tick, double date);

@@ -97,20 +97,24 @@ TEST(SetRecords, LastRunNeedsMoreThanTenRecordsAfterItsFirst) {
   }
 }
 
-TEST(SetRecords, RepeatedTickIsReplacedAndTheNextGapCountsFromIt) {
-  std::vector<int32_t> ticks;
-  AppendTicks(ticks, 0, 1501);  // 0..1500
-  ticks.push_back(1400);        // goes back: replaced, and the gap to 1501 is 101
-  AppendTicks(ticks, 1501, 1200);
-  TLogArray records = RecordsAt(ticks);
-  TDataLogStore store;
-  store.SetPeriod(10);
-  store.SetRecords(records);
-  EXPECT_EQ(store.DiscardedCount(), 1);
-  EXPECT_EQ(store.Records()[1501], records[1500]);
-  ASSERT_EQ(store.RunCount(), 2);
-  EXPECT_EQ(store.RunLast(0), 1501);
-  EXPECT_EQ(store.RunFirst(1), 1502);
+TEST(SetRecords, DiscardedRecordsAreReplacedAndLeaveThePreviousTickAsItWas) {
+  // Period 10: a tick of -1, a tick that goes back and a repeated tick inside one run of 40 s.
+  for (int32_t bad : {-1, 1400, 7000}) {
+    std::vector<int32_t> ticks;
+    AppendTicks(ticks, 5000, 2001);  // 5000..7000
+    ticks.push_back(bad);
+    AppendTicks(ticks, 7001, 2000);  // 7001..9000: no break after the bad record
+    TLogArray records = RecordsAt(ticks);
+    TDataLogStore store;
+    store.SetPeriod(10);
+    store.SetRecords(records);
+    EXPECT_EQ(store.DiscardedCount(), 1) << bad;
+    EXPECT_EQ(store.Records()[2001], records[2000]) << bad;
+    ASSERT_EQ(store.RunCount(), 1) << bad;
+    EXPECT_EQ(store.RunFirst(0), 0) << bad;
+    EXPECT_EQ(store.RunLast(0), int32_t(ticks.size()) - 1) << bad;
+    EXPECT_EQ(store.RunDuration(0), 40000) << bad;
+  }
   // The gap before record 1 counts from one tick before record 0.
   TDataLogStore first = StoreWith(10, {0, 100, 101});
   EXPECT_EQ(first.RunOfRecord()[1], 0);
