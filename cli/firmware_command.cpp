@@ -13,6 +13,7 @@
 #include "core/util/number_format.h"
 #include "tool/firmware_programmer.h"
 #include "tool/hex_code_rows.h"
+#include "tool/link_factory.h"
 #include "tool/tool_settings.h"
 
 namespace qvl::cli {
@@ -54,15 +55,6 @@ int Check(const std::string& file, bool json, std::ostream& out) {
       out << "rows " << r.firstRow << " to " << r.lastRow << "\n";
   }
   return 0;
-}
-
-// Opens the link as the polling thread would: a USB link by its identifiers, any other at the
-// logger's line speed.
-void OpenLoggerLink(ICommChannel& link) {
-  if (std::string(link.GetImplementor().className) == kHidChannelClass)
-    link.Open("USB", "", 4096, 0x04D80339);
-  else
-    link.Open(link.GetPortName(), "", 4096, 57600);
 }
 
 // The log text as lines: the window's memo starts a new line at each carriage return.

@@ -177,13 +177,7 @@ int Download(const TArgs& args, std::ostream& out, std::ostream& err) {
         Format("no session %d (the flash holds %d)", sessionIndex, int(e.Sessions().size())));
   const TSessionData& s = e.Sessions()[size_t(sessionIndex)];
   if (s.runs.empty()) throw Exception(Format("session %d holds no runs", sessionIndex));
-  if (runIndex == kLongestRun) {
-    runIndex = 0;
-    for (size_t r = 1; r < s.runs.size(); ++r)
-      if (s.runs[r].endTick - s.runs[r].startTick >
-          s.runs[size_t(runIndex)].endTick - s.runs[size_t(runIndex)].startTick)
-        runIndex = int(r);
-  }
+  if (runIndex == kLongestRun) runIndex = LongestRun(s);
   if (runIndex >= int(s.runs.size()))
     throw Exception(
         Format("session %d has no run %d (it has %d)", sessionIndex, runIndex, int(s.runs.size())));

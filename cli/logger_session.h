@@ -13,10 +13,6 @@
 
 namespace qvl::cli {
 
-// A link for "serial:PATH", "sim", "hid", "tevraw", "sim-hid" or "sim-tevraw"; raises
-// Exception for anything else, and "No device found" when a USB adapter is missing.
-TCommChannelPtr CreateLinkChannel(const std::string& link);
-
 class TLoggerSession : public IControllerListener {
  public:
   // The link from ChosenLink(); raises when none was given.

@@ -11,6 +11,13 @@ namespace qvl {
 
 const uint8_t kUserBootSwitch[3] = {0x0B, 0x26, 0x59};
 
+void OpenLoggerLink(ICommChannel& link) {
+  if (std::string(link.GetImplementor().className) == kHidChannelClass)
+    link.Open("USB", "", 4096, 0x04D80339);
+  else
+    link.Open(link.GetPortName(), "", 4096, 57600);
+}
+
 bool IsBootloaderIdentification(const std::string& text) {
   return text.size() == 4 && text.compare(0, 3, "ZQB") == 0 && text[3] >= '1' && text[3] <= '9';
 }

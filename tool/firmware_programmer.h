@@ -32,6 +32,10 @@ constexpr int kProgrammingTimeOut = 2000;
 // True for a bootloader's identification: exactly "ZQB" and a digit from 1 to 9.
 bool IsBootloaderIdentification(const std::string& text);
 
+// Opens the link for talking to the logger directly, as the polling thread would: a USB link by
+// its identifiers, any other at the logger's line speed.
+void OpenLoggerLink(ICommChannel& link);
+
 // The HEX file last chosen for programming, kept in the tool's settings (section "Flash", key
 // "File"): read when the firmware window opens, written when it closes.
 inline constexpr const char kFirmwareSection[] = "Flash";

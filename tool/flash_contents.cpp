@@ -61,6 +61,17 @@ int32_t TSessionData::PageCount(const TFlashGeometry& g) const {
   return int32_t(pages);
 }
 
+int LongestRun(const TSessionData& session) {
+  int longest = -1;
+  for (size_t r = 0; r < session.runs.size(); ++r) {
+    const TRunEntry& run = session.runs[r];
+    if (longest < 0 || run.endTick - run.startTick > session.runs[size_t(longest)].endTick -
+                                                         session.runs[size_t(longest)].startTick)
+      longest = int(r);
+  }
+  return longest;
+}
+
 TSessionData SessionForList(TSessionData session) {
   // A base read from the session's first sector is the device time at the first run's start;
   // one taken from a later run already refers to tick 0.

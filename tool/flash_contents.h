@@ -104,6 +104,9 @@ struct TSessionData {
   int32_t PageCount(const TFlashGeometry& g) const;
 };
 
+// The index of the session's longest run by its ticks (the first of equals); -1 without runs.
+int LongestRun(const TSessionData& session);
+
 // The window's form of a session: its base made to refer to tick 0, so that a run starts at
 // base + start tick / 1024.
 TSessionData SessionForList(TSessionData session);
