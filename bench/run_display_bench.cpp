@@ -141,7 +141,6 @@ TStripList SixCurves() {
   return strips;
 }
 
-
 double CurveBytes(const TRunDisplay& display) {
   double bytes = 0;
   for (const TStripView& s : display.Chart().strips)
