@@ -648,13 +648,14 @@ void TDataLogStore::GetSample(int64_t position, TLogSample& sample) const {
     const size_t g = size_t(entry.group);
     const TGroupIndex& index = groupIndex_[g];
     const uint64_t n = index.Count();
-    if (n == 0) {  // nothing decoded for this group yet
+    const uint64_t period = GroupPeriod(g);
+    const uint64_t d = n == 0 ? 0 : std::min(p / period, n - 1);
+    // Before the group's first sample read from the image (repeats of nothing) there is no value.
+    if (n == 0 || d < index.FirstRead()) {
       sample.channels[c] = -1;
       continue;
     }
-    const uint64_t period = GroupPeriod(g);
     const int count = groups_[g].count;
-    const uint64_t d = std::min(p / period, n - 1);
     int v = ValueAt(index.Offset(d), entry.position, count);
     if (v >= 0 && d * period != p && d < n - 1) {
       const int next = ValueAt(index.Offset(d + 1), entry.position, count);

@@ -30,6 +30,9 @@ class TGroupIndex {
   // Offset in the image of sample s's packed data (s < Count()); 0 for repeats before the
   // group's first sample.
   uint32_t Offset(uint64_t s) const;
+  // Index of the first sample read from the image; Count() when there is none. Samples before it
+  // are repeats of nothing: they have no value.
+  uint64_t FirstRead() const { return segments_.empty() ? count_ : segments_.front().firstSample; }
   void Append(uint32_t offset);
   // Repeats the last offset until Count() is n (nothing when it already is).
   void RepeatTo(uint64_t n) {
@@ -94,7 +97,8 @@ class TDataLogStore {
   // Random access. Record encodings: the sample of record `position` (left as it is when there
   // is no such record). Flash image: every logged channel's value at `position` ticks, from the
   // samples decoded so far, interpolated between them; -1 for a channel that is not logged or
-  // whose group has no decoded sample yet. The sample's time becomes `position`.
+  // whose group has no sample read from the image up to `position` (as ReadNext leaves it). The
+  // sample's time becomes `position`.
   void GetSample(int64_t position, TLogSample& sample) const;
 
   // --- queries ---

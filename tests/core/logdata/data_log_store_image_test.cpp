@@ -231,6 +231,35 @@ TEST(FlashImage, GetSampleInterpolatesBetweenDecodedSamples) {
   (void)v1;
 }
 
+// An empty slot and a timestamp before a group's first sample repeat nothing: GetSample reports
+// -1 there, as the walk does, and never reads or interpolates from outside the group's data.
+TEST(FlashImage, GetSampleHasNoValueBeforeAGroupsFirstSample) {
+  const TDataLogGroups groups{Group(1, {0}), Group(4, {3})};
+  sim::TFlashImageEncoder enc(groups);
+  enc.BeginSession(0);
+  enc.EmptySlot();    // both groups miss tick 0
+  enc.Timestamp(10);  // group 0 misses 1..9, group 1 ticks 4 and 8
+  enc.AdvanceTo(30, Source(groups));
+  enc.Finish();
+  TDataLogStore store;
+  LoadImage(store, groups, enc.Image());
+  store.SelectRun(0);
+  TLogSample walked, read;
+  for (int32_t t = 0; t <= 28; ++t) {
+    store.ReadNext(t, walked);
+    store.GetSample(t, read);
+    for (int c : {0, 3}) {
+      if (walked.channels[size_t(c)] == -1 || t % groups[c == 0 ? 0 : 1].period == 0)
+        EXPECT_EQ(read.channels[size_t(c)], walked.channels[size_t(c)]) << "t " << t << " ch " << c;
+    }
+  }
+  store.GetSample(9, read);
+  EXPECT_EQ(read.channels[3], -1);
+  EXPECT_EQ(read.channels[0], -1);
+  store.GetSample(12, read);
+  EXPECT_EQ(read.channels[3], ValueOf(3, 12));
+}
+
 TEST(FlashImage, MissingTimestampsFail) {
   const TDataLogGroups groups{Group(1, {0})};
   auto load = [&](const std::vector<uint8_t>& image) {
