@@ -65,7 +65,8 @@ void ReadLogFileConfiguration(TStream& stream, TController& controller);
 void WriteSavedLogFile(TStream& stream, TController& controller, const TDataLogStore& store,
                        const TLogFileInfo& info);
 // Writes the saved file without losing the old one: temporary file, flushed, the old file kept
-// as "<name>.qvlbak", then renamed into place.
+// as "<name>.qvlbak" unless that backup exists already (the first one, normally the download,
+// is never replaced), then renamed into place.
 void SaveLogFile(const std::string& fileName, TController& controller, const TDataLogStore& store,
                  const TLogFileInfo& info);
 

@@ -170,22 +170,30 @@ void SafeSaveFile(const std::string& fileName, const std::function<void(TStream&
     FileError("Cannot write file", fileName, error);
   }
 
-  // 2. The old content kept as the backup: a second link to it (a copy where the file system has
-  // no links), renamed over an older backup.
+  // 2. The old content kept as the backup, made only when there is none yet: the first backup
+  // (normally the file as downloaded) is never replaced. It is a second link to the old content
+  // (a copy where the file system has no links), renamed into place.
   const std::string backup = BackupFileName(target);
   if (keepBackup && exists && backup != target) {
-    const std::string backupTemp = tempName + ".bak";
-    if (link(target.c_str(), backupTemp.c_str()) != 0 &&
-        !CopyFile(target, backupTemp, old.st_mode & 07777)) {
-      const int e = errno;
+    struct stat entry, backupInfo;
+    if (lstat(backup.c_str(), &entry) != 0) {
+      const std::string backupTemp = tempName + ".bak";
+      if (link(target.c_str(), backupTemp.c_str()) != 0 &&
+          !CopyFile(target, backupTemp, old.st_mode & 07777)) {
+        const int e = errno;
+        unlink(tempName.c_str());
+        FileError("Cannot create file", backup, e);
+      }
+      if (rename(backupTemp.c_str(), backup.c_str()) != 0) {
+        const int e = errno;
+        unlink(backupTemp.c_str());
+        unlink(tempName.c_str());
+        FileError("Cannot create file", backup, e);
+      }
+    } else if (stat(backup.c_str(), &backupInfo) != 0 || !S_ISREG(backupInfo.st_mode)) {
+      // Something that is no backup file (a folder, a broken link) holds the name.
       unlink(tempName.c_str());
-      FileError("Cannot create file", backup, e);
-    }
-    if (rename(backupTemp.c_str(), backup.c_str()) != 0) {
-      const int e = errno;
-      unlink(backupTemp.c_str());
-      unlink(tempName.c_str());
-      FileError("Cannot create file", backup, e);
+      FileError("Cannot create file", backup, EEXIST);
     }
   }
 

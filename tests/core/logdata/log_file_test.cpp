@@ -380,7 +380,7 @@ TEST_F(SaveTest, BackupNameReplacesTheExtension) {
   EXPECT_EQ(BackupFileName("/a/.hidden"), "/a/.hidden.qvlbak");
 }
 
-TEST_F(SaveTest, KeepsThePreviousFileAsBackupAndReplacesAnOlderBackup) {
+TEST_F(SaveTest, KeepsTheFirstBackupAndNeverReplacesIt) {
   const std::string file = dir_ + "/ride.QVLog";
   SafeSaveFile(file, Writes("first"));
   EXPECT_EQ(Read(file), "first");
@@ -388,7 +388,7 @@ TEST_F(SaveTest, KeepsThePreviousFileAsBackupAndReplacesAnOlderBackup) {
   SafeSaveFile(file, Writes("second"));
   SafeSaveFile(file, Writes("third"));
   EXPECT_EQ(Read(file), "third");
-  EXPECT_EQ(Read(dir_ + "/ride.qvlbak"), "second");
+  EXPECT_EQ(Read(dir_ + "/ride.qvlbak"), "first");
   EXPECT_EQ(FileCount(), 2u);  // no temporary files left behind
 }
 
@@ -431,25 +431,27 @@ TEST_F(SaveTest, MissingFolderIsReportedAndModeIsKept) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
-TEST_F(SaveTest, SaveLogFileWritesVersion15AndKeepsTheDownloadAsBackup) {
+TEST_F(SaveTest, SaveLogFileWritesVersion15AndKeepsTheDownloadAsBackupThroughLaterSaves) {
   TController tool;
   const std::vector<uint8_t> image = DefaultImage(tool);
   const std::string file = dir_ + "/ride.QVLog";
   SaveDownloadFile(file, tool, image.data(), image.size(), 45000);
   const std::string download = Read(file);
-  TController controller;
-  TDataLogStore store;
-  TLogFileInfo info;
-  LoadLogFile(file, controller, store, info);
-  store.SetRunNote(0, "muddy");
-  SaveLogFile(file, controller, store, info);
-  EXPECT_EQ(Read(dir_ + "/ride.qvlbak"), download);
+  for (const char* note : {"muddy", "dry", "rocky"}) {
+    TController controller;
+    TDataLogStore store;
+    TLogFileInfo info;
+    LoadLogFile(file, controller, store, info);
+    store.SetRunNote(0, note);
+    SaveLogFile(file, controller, store, info);
+    EXPECT_TRUE(Read(dir_ + "/ride.qvlbak") == download) << "the download is gone after " << note;
+  }
   TController c2;
   TDataLogStore s2;
   TLogFileInfo i2;
   LoadLogFile(file, c2, s2, i2);
   EXPECT_EQ(i2.version, 15);
-  EXPECT_EQ(s2.GetRunNote(0), "muddy");
+  EXPECT_EQ(s2.GetRunNote(0), "rocky");
   EXPECT_EQ(s2.Image(), image);
 }
 
