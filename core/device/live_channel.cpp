@@ -64,6 +64,31 @@ sockaddr_un Address(const std::string& path) {
   return a;
 }
 
+// True when the process at the other end of the connected socket runs as this process's user.
+bool PeerIsSameUser(int fd) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && size == sizeof peer &&
+         peer.uid == ::geteuid();
+}
+
+// Opens the shared block of this user: the name's object must belong to this user (a block made
+// by someone else under the name is never used) and hold the 16 bytes, else -1. `create` makes
+// it when missing.
+int OpenOwnBlock(bool create) {
+  int fd = ::shm_open(LiveBlockName().c_str(), O_RDWR | (create ? O_CREAT : 0), 0600);
+  if (fd < 0) return -1;
+  struct stat st;
+  bool usable = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid();
+  if (usable && st.st_size < off_t(kLiveBlockSize))
+    usable = create && ::ftruncate(fd, off_t(kLiveBlockSize)) == 0;
+  if (!usable) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // A connected socket to the endpoint of `id`; -1 when nothing listens there. An endpoint whose
 // queue of connections is full is tried again until the deadline (-2 when it stays full).
 int Connect(uint32_t id, TClock::time_point deadline) {
@@ -82,9 +107,29 @@ int Connect(uint32_t id, TClock::time_point deadline) {
 
 }  // namespace
 
-std::string LiveBlockName() {
+std::string LiveBlockName(uint32_t userId) {
   const char* name = std::getenv("QVL_LIVE_BLOCK");
-  return name && *name ? name : kLiveBlockName;
+  return std::string(name && *name ? name : kLiveBlockName) + "-" + std::to_string(userId);
+}
+
+std::string LiveBlockName() {
+  return LiveBlockName(uint32_t(::geteuid()));
+}
+
+void EnsurePrivateFolder(const std::string& path, uint32_t userId) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    throw Exception("Cannot create the live channel folder " + path + ": " + std::strerror(errno));
+  // In a shared place like /tmp anyone may have made the name first: use it only when it is a
+  // real folder of this user that no one else can enter (then no one else can replace it).
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0)
+    throw Exception("Cannot use the live channel folder " + path + ": " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode))
+    throw Exception("The live channel folder " + path + " is a link or no folder");
+  if (st.st_uid != userId)
+    throw Exception("The live channel folder " + path + " belongs to another user");
+  if ((st.st_mode & 077) != 0)
+    throw Exception("The live channel folder " + path + " is open to other users");
 }
 
 std::string LiveRuntimeFolder() {
@@ -93,7 +138,10 @@ std::string LiveRuntimeFolder() {
     struct stat st;
     if (::stat(dir, &st) == 0 && S_ISDIR(st.st_mode)) return dir;
   }
-  return "/tmp";
+  const uint32_t user = uint32_t(::geteuid());
+  std::string folder = "/tmp/qvl-" + std::to_string(user);
+  EnsurePrivateFolder(folder, user);
+  return folder;
 }
 
 // --- shared block ----------------------------------------------------------------------------
@@ -102,14 +150,8 @@ TLiveSharedBlock::TLiveSharedBlock(uint8_t* memory, bool isTool, uint32_t ownId)
     : memory_(memory), isTool_(isTool), ownId_(ownId) {}
 
 std::unique_ptr<TLiveSharedBlock> TLiveSharedBlock::CreateForTool(uint32_t toolId) {
-  int fd = ::shm_open(LiveBlockName().c_str(), O_RDWR | O_CREAT, 0600);
+  int fd = OpenOwnBlock(true);
   if (fd < 0) return nullptr;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 ||
-      (st.st_size < off_t(kLiveBlockSize) && ::ftruncate(fd, off_t(kLiveBlockSize)) != 0)) {
-    ::close(fd);
-    return nullptr;
-  }
   void* m = ::mmap(nullptr, kLiveBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ::close(fd);
   if (m == MAP_FAILED) return nullptr;
@@ -122,13 +164,8 @@ std::unique_ptr<TLiveSharedBlock> TLiveSharedBlock::CreateForTool(uint32_t toolI
 }
 
 std::unique_ptr<TLiveSharedBlock> TLiveSharedBlock::OpenForViewer(uint32_t viewerId) {
-  int fd = ::shm_open(LiveBlockName().c_str(), O_RDWR, 0);
+  int fd = OpenOwnBlock(false);
   if (fd < 0) throw Exception(kChannelError);
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || st.st_size < off_t(kLiveBlockSize)) {
-    ::close(fd);
-    throw Exception(kChannelError);
-  }
   void* m = ::mmap(nullptr, kLiveBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ::close(fd);
   if (m == MAP_FAILED) throw Exception(kChannelError);
@@ -173,7 +210,8 @@ uint32_t TLiveSharedBlock::ViewerId() const {
 }
 
 void TLiveSharedBlock::SetViewerId(uint32_t id) {
-  ownId_ = id;
+  // A tool keeps its own id: it is what lets it release the block at the end.
+  if (!isTool_) ownId_ = id;
   Store(kViewerField, id);
 }
 
@@ -241,6 +279,7 @@ int TLiveEndpoint::ProcessPending(const THandler& handler) {
       int fd;
       ~Closer() { ::close(fd); }
     } closer{connection};
+    if (!PeerIsSameUser(connection)) continue;
     uint8_t peek;
     // Count only connections that carried a message.
     ssize_t k = ::recv(connection, &peek, 1, MSG_PEEK | MSG_DONTWAIT);

@@ -1,11 +1,15 @@
 // The live channel between the logger tool and a viewer in live mode.
 //
-// The two programs find each other through the 16-byte shared block "QD QW Comm channel": the
-// tool's endpoint id at offset 0, the viewer's at offset 4 (0 when none), 8 bytes unused. Each
-// program's endpoint listens on the local socket "qvl-live-<id>" in the runtime folder; a
-// message is (u32 identifier, u32 length, bytes), and the receiver answers one byte 0x01 once
-// its handler has run, which the sender waits for. An id whose socket is gone counts as no
-// program at all, so a crashed peer never blocks the next start.
+// The two programs find each other through the 16-byte shared block "QD QW Comm channel-<uid>":
+// the tool's endpoint id at offset 0, the viewer's at offset 4 (0 when none), 8 bytes unused.
+// Each program's endpoint listens on the local socket "qvl-live-<id>" in the user's runtime
+// folder; a message is (u32 identifier, u32 length, bytes), and the receiver answers one byte
+// 0x01 once its handler has run, which the sender waits for. An id whose socket is gone counts
+// as no program at all, so a crashed peer never blocks the next start.
+//
+// Everything is the user's own: the block's name carries the user id and a block of another
+// user is never joined, the sockets live in a folder only the user can enter, and an endpoint
+// drops connections from processes of other users.
 #pragma once
 
 #include <cstdint>
@@ -25,22 +29,31 @@ class TDataLogStore;
 constexpr int32_t kLiveSamplePeriod = 100;
 
 constexpr char kLiveBlockName[] = "/QD QW Comm channel";
-// The shared block's name: kLiveBlockName, unless QVL_LIVE_BLOCK names another (so that test
-// runs do not meet a running tool).
+// The shared block's name for a user: kLiveBlockName (or what QVL_LIVE_BLOCK names, so that
+// test runs do not meet a running tool) followed by "-<user id>".
+std::string LiveBlockName(uint32_t userId);
+// The block's name for the user this process runs as.
 std::string LiveBlockName();
 constexpr size_t kLiveBlockSize = 16;
 constexpr int kViewerStartWaitMs = 10000;
 
-// The folder of the endpoints' sockets: $XDG_RUNTIME_DIR, else /tmp.
+// The folder of the endpoints' sockets: $XDG_RUNTIME_DIR, else the private folder
+// /tmp/qvl-<uid> (EnsurePrivateFolder). Raises Exception when that folder is refused.
 std::string LiveRuntimeFolder();
+// Makes sure `path` is a folder that only `userId` can use: creates it with mode 0700 when it
+// is missing; raises Exception when it is a symbolic link or no folder, belongs to another user,
+// or lets group or others in.
+void EnsurePrivateFolder(const std::string& path, uint32_t userId);
 
 class TLiveSharedBlock {
  public:
-  // The tool's side: creates the block (or joins one that exists), sets both ids to 0, then
-  // stores the tool's id. Nothing (a null pointer) when shared memory cannot be had.
+  // The tool's side: creates the block (or joins one of the same user that exists), sets both
+  // ids to 0, then stores the tool's id. Nothing (a null pointer) when shared memory cannot be
+  // had or a block under the name belongs to another user.
   static std::unique_ptr<TLiveSharedBlock> CreateForTool(uint32_t toolId);
   // A viewer's side: opens the existing block and stores the viewer's id. Raises
-  // "Error creating communication channel" when there is no block or no live tool behind it.
+  // "Error creating communication channel" when there is no block of this user or no live tool
+  // behind it.
   static std::unique_ptr<TLiveSharedBlock> OpenForViewer(uint32_t viewerId);
 
   ~TLiveSharedBlock();
@@ -77,8 +90,9 @@ class TLiveEndpoint {
   int Fd() const { return fd_; }
 
   // Handles every message waiting now (never blocks for a sender that is not there); returns
-  // how many. The sender is acknowledged after the handler has run, also when it raised; the
-  // handler's exception then reaches the caller.
+  // how many. A connection from a process of another user is dropped unread. The sender is
+  // acknowledged after the handler has run, also when it raised; the handler's exception then
+  // reaches the caller.
   int ProcessPending(const THandler& handler);
   // Waits up to timeoutMs for a message and handles what arrived; returns how many.
   int WaitAndProcess(int timeoutMs, const THandler& handler);

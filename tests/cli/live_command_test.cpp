@@ -1,11 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <future>
+#include <thread>
 
 #include "cli/run_qvl.h"
+#include "core/device/live_channel.h"
+#include "core/util/endian.h"
 #include "test_paths.h"
 
 namespace qvl::cli {
@@ -16,6 +22,24 @@ class LiveCommands : public ::testing::Test {
   void SetUp() override {
     setenv("QVL_LIVE_BLOCK", ("/qvl-cli-test-" + std::to_string(::getpid())).c_str(), 1);
     setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
+  }
+  // A sender that failed leaves nothing behind either.
+  void TearDown() override { ::shm_unlink(LiveBlockName().c_str()); }
+
+  // Waits until a tool has created the shared block and put its id in it.
+  static bool WaitForTool(std::chrono::seconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      int fd = ::shm_open(LiveBlockName().c_str(), O_RDONLY, 0);
+      if (fd >= 0) {
+        uint8_t tool[4] = {};
+        bool registered = ::pread(fd, tool, 4, 0) == 4 && GetU32(tool) != 0;
+        ::close(fd);
+        if (registered) return true;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 };
 
@@ -36,7 +60,7 @@ TEST_F(LiveCommands, SendReachesAListenerInAnotherProcess) {
   auto sender = std::async(std::launch::async, [] {
     return RunQvl({"--link", "sim", "live", "send", "--seconds", "1"});
   });
-  ::usleep(300 * 1000);
+  ASSERT_TRUE(WaitForTool(std::chrono::seconds(30))) << "the sender made no shared block";
   // Everything the child needs is made before the fork: other threads are running.
   const std::string bin = test::BinDir() + "/qvl";
   pid_t child = ::fork();

@@ -1,10 +1,17 @@
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "core/device/controller.h"
@@ -17,7 +24,48 @@
 namespace qvl {
 namespace {
 
-// Each test gets its own shared block name and socket folder.
+// The second user of the multi-user cases.
+constexpr uint32_t kNobody = 65534;
+constexpr int kCannotSwitch = 77;
+constexpr char kNeedsRoot[] = "needs root to run a child process as user nobody (65534)";
+
+// Runs `body` in a child process switched to the user nobody. Finish returns its exit code
+// (kCannotSwitch when the switch failed, -1 when it did not end within 30 s), calling
+// `meanwhile` while the child runs.
+pid_t StartAsNobody(const std::function<int()>& body) {
+  pid_t child = ::fork();
+  if (child != 0) return child;
+  if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+    ::_exit(kCannotSwitch);
+  int code = 98;
+  try {
+    code = body();
+  } catch (...) {
+  }
+  ::_exit(code);
+}
+
+int Finish(pid_t child, const std::function<void()>& meanwhile = {}) {
+  if (child < 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  int status = 0;
+  pid_t done;
+  while ((done = ::waitpid(child, &status, WNOHANG)) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return -1;
+    }
+    if (meanwhile)
+      meanwhile();
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Each test gets its own shared block name and socket folder, and removes both at the end,
+// also when it fails.
 class LiveChannel : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -28,7 +76,12 @@ class LiveChannel : public ::testing::Test {
     ::mkdir(folder_.c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
   }
-  void TearDown() override { ::rmdir(folder_.c_str()); }
+  void TearDown() override {
+    for (uint32_t user : {uint32_t(::geteuid()), kNobody})
+      ::shm_unlink(LiveBlockName(user).c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
   std::string folder_;
 };
 
@@ -196,12 +249,119 @@ TEST_F(LiveChannel, SendWaitsForTheHandlerAndStaleIdsAreNoViewer) {
   }
   EXPECT_EQ(starts, 1);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  block.reset();  // the tool goes, and its block with it
+  EXPECT_LT(::shm_open(LiveBlockName().c_str(), O_RDONLY, 0), 0);
+}
+
+TEST_F(LiveChannel, EachUserHasABlockOfItsOwnAndNeverJoinsAnothersBlock) {
+  if (::geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
+  auto tool = TLiveSharedBlock::CreateForTool(7100);
+  ASSERT_NE(tool, nullptr);
+  // Another user's tool starts while this one runs.
+  int code = Finish(StartAsNobody([] {
+    auto own = TLiveSharedBlock::CreateForTool(7200);
+    return own && own->ToolId() == 7200u ? 0 : 1;
+  }));
+  if (code == kCannotSwitch) GTEST_SKIP() << kNeedsRoot;
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(tool->ToolId(), 7100u);
+  tool.reset();
+  // Another user makes a block under this user's name first, with a live tool id in it.
+  TLiveEndpoint live(7300);
+  EXPECT_EQ(Finish(StartAsNobody([name = LiveBlockName()] {
+              int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+              uint8_t id[4];
+              PutU32(id, 7300);
+              return fd >= 0 && ::fchmod(fd, 0666) == 0 && ::ftruncate(fd, 16) == 0 &&
+                             ::pwrite(fd, id, 4, 0) == 4
+                         ? 0
+                         : 1;
+            })),
+            0);
+  EXPECT_THROW(TLiveSharedBlock::OpenForViewer(4242), Exception);
+  EXPECT_EQ(TLiveSharedBlock::CreateForTool(7100), nullptr);
+}
+
+TEST_F(LiveChannel, EndpointDropsMessagesFromAnotherUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
+  TLiveEndpoint viewer(7001);
+  // Let the other user reach the socket, as a careless folder would.
+  ASSERT_EQ(::chmod(folder_.c_str(), 0711), 0);
+  ASSERT_EQ(::chmod(TLiveEndpoint::SocketPath(7001).c_str(), 0777), 0);
+  int handled = 0;
+  auto take = [&] { handled += viewer.WaitAndProcess(50, [](uint32_t, const auto&) {}); };
+  int code =
+      Finish(StartAsNobody([] {
+               uint8_t byte = 1;
+               try {
+                 return TLiveEndpoint::Send(7001, kLiveSamplesMessage, &byte, 1, 10000) ? 1 : 2;
+               } catch (const Exception&) {
+                 return 0;  // dropped without an answer
+               }
+             }),
+             take);
+  if (code == kCannotSwitch) GTEST_SKIP() << kNeedsRoot;
+  take();
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(handled, 0);
+}
+
+TEST(LiveFolder, SocketsGoToAFolderPrivateToTheUser) {
+  const uint32_t me = uint32_t(::geteuid());
+  const std::string base = ::testing::TempDir() + "/live-folder-" + std::to_string(::getpid());
+  std::filesystem::remove_all(base);
+  ASSERT_TRUE(std::filesystem::create_directory(base));
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct Restore {
+    std::string base;
+    std::optional<std::string> runtime;
+    ~Restore() {
+      std::error_code ignored;
+      std::filesystem::remove_all(base, ignored);
+      if (runtime)
+        setenv("XDG_RUNTIME_DIR", runtime->c_str(), 1);
+      else
+        unsetenv("XDG_RUNTIME_DIR");
+    }
+  } restore{base, runtime ? std::optional<std::string>(runtime) : std::nullopt};
+
+  // Without a runtime folder: /tmp/qvl-<uid>, the user's own, mode 0700.
+  unsetenv("XDG_RUNTIME_DIR");
+  const std::string fallback = "/tmp/qvl-" + std::to_string(me);
+  const bool existed = ::access(fallback.c_str(), F_OK) == 0;
+  EXPECT_EQ(TLiveEndpoint::SocketPath(5), fallback + "/qvl-live-5");
+  struct stat st {};
+  ASSERT_EQ(::lstat(fallback.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_uid, me);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  if (!existed) ::rmdir(fallback.c_str());
+
+  // Made owner-only whatever the umask; taken again as it is.
+  const std::string own = base + "/own";
+  const mode_t oldMask = ::umask(0);
+  EXPECT_NO_THROW(EnsurePrivateFolder(own, me));
+  ::umask(oldMask);
+  ASSERT_EQ(::lstat(own.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_NO_THROW(EnsurePrivateFolder(own, me));
+  // Refused: open to others, a link (even to a good folder), another user's.
+  const std::string loose = base + "/loose", link = base + "/link", foreign = base + "/foreign";
+  ASSERT_EQ(::mkdir(loose.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(loose.c_str(), 0755), 0);
+  EXPECT_THROW(EnsurePrivateFolder(loose, me), Exception);
+  ASSERT_EQ(::symlink(own.c_str(), link.c_str()), 0);
+  EXPECT_THROW(EnsurePrivateFolder(link, me), Exception);
+  ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
+  if (me == 0) ASSERT_EQ(::chown(foreign.c_str(), kNobody, kNobody), 0);
+  EXPECT_THROW(EnsurePrivateFolder(foreign, me == 0 ? me : me + 1), Exception);
 }
 
 TEST_F(LiveChannel, ToolAndViewerInTwoProcesses) {
-  auto toolBlock = TLiveSharedBlock::CreateForTool(uint32_t(::getpid()));
+  const uint32_t toolId = uint32_t(::getpid());
+  auto toolBlock = TLiveSharedBlock::CreateForTool(toolId);
   ASSERT_NE(toolBlock, nullptr);
-  TLiveEndpoint toolEndpoint(uint32_t(::getpid()));
+  TLiveEndpoint toolEndpoint(toolId);
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
   pid_t child = ::fork();
