@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <random>
 
 #include "core/util/exceptions.h"
@@ -80,6 +81,7 @@ void TController::BuildTypeTables() {
   auto battery = std::make_unique<TProportionalSensor>(this, "BAT", 0.0f, 8);
   battery->SetupQuiet(0, 4096, 18.4f);
   fixedSensors_[kSlotBattery] = std::move(battery);
+  CalibrateTravelSensors();
 }
 
 TSensor* TController::FixedSensor(int slot) const {
@@ -125,17 +127,27 @@ void TController::BeginUpdate() {
 void TController::EndUpdate() {
   if (--updateDepth_ > 0) return;
   updateDepth_ = 0;
-  uint8_t flags = pendingFlags_;
-  // The pending flags are handed out even when the burn fails, so nobody misses the change.
-  struct Notify {
-    TController* self;
-    uint8_t flags;
-    ~Notify() {
-      self->pendingFlags_ = 0;
-      self->NotifyListeners(flags);
+  // A failed burn does not keep the change from the listeners: they are told first, then the
+  // burn's failure reaches the caller (a listener's own failure is dropped in that case).
+  std::exception_ptr burnFailure;
+  if ((pendingFlags_ & kChangeConfiguration) && connected_ && !loading_ && configInSync_) {
+    try {
+      Burn();
+    } catch (...) {
+      burnFailure = std::current_exception();
     }
-  } notify{this, flags};
-  if ((flags & kChangeConfiguration) && connected_ && !loading_ && configInSync_) Burn();
+  }
+  const uint8_t flags = pendingFlags_;
+  pendingFlags_ = 0;
+  if (!burnFailure) {
+    NotifyListeners(flags);
+    return;
+  }
+  try {
+    NotifyListeners(flags);
+  } catch (...) {
+  }
+  std::rethrow_exception(burnFailure);
 }
 
 void TController::Changed(uint8_t flags) {
@@ -159,18 +171,23 @@ void TController::RemoveListener(IControllerListener* listener) {
 }
 
 void TController::NotifyListeners(uint8_t flags) {
+  // Every listener is told, also after one of them failed; the first failure then reaches the
+  // caller. Listeners added during the notification are not called this time, removed ones
+  // are skipped and dropped from the list at the end.
+  std::exception_ptr firstFailure;
   ++notifyDepth_;
-  try {
-    // Listeners added during the notification are not called this time.
-    size_t n = listeners_.size();
-    for (size_t i = 0; i < n && i < listeners_.size(); ++i)
-      if (listeners_[i]) listeners_[i]->ControllerChanged(this, flags);
-  } catch (...) {
-    --notifyDepth_;
-    throw;
+  const size_t n = listeners_.size();
+  for (size_t i = 0; i < n && i < listeners_.size(); ++i) {
+    if (!listeners_[i]) continue;
+    try {
+      listeners_[i]->ControllerChanged(this, flags);
+    } catch (...) {
+      if (!firstFailure) firstFailure = std::current_exception();
+    }
   }
   if (--notifyDepth_ == 0)
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), nullptr), listeners_.end());
+  if (firstFailure) std::rethrow_exception(firstFailure);
 }
 
 // --- configuration ---------------------------------------------------------------------------
@@ -185,38 +202,43 @@ void TController::SetConfigBlock(const TConfigBlock& block) {
     b.SetF32(cfg::kRearElectricalSpan, 0.1013f);
     b.SetF32(cfg::kRearMechanicalRange, 0.1f);
   }
-  if (b == configBlock_) return;
-  BeginUpdate();
-  configBlock_ = b;
-  modified_ = true;
-  pendingFlags_ |= kChangeConfiguration;
-  try {
+  if (b == configBlock_) {
+    // The travel sensors follow the block even when it is unchanged: one re-aimed by hand, or
+    // read with another scaling, is brought back to it.
+    if (!CalibrateTravelSensors()) return;
+  } else {
+    configBlock_ = b;
     CalibrateTravelSensors();
     ComputeAccelCalibration();
-  } catch (...) {
-    identitySet_ = false;
-    EndUpdate();
-    throw;
   }
+  modified_ = true;
   identitySet_ = false;
-  EndUpdate();
+  // Only the end of a caller's update bracket burns the change into a connected logger.
+  Changed(kChangeConfiguration);
 }
 
-void TController::CalibrateTravelSensors() {
+bool TController::CalibrateTravelSensors() {
   // Travel grows as the raw count falls: zero travel at the configured zero count, the
-  // electrical span 4096 counts below it.
+  // electrical span 4096 counts below it. The caller reports the change.
   struct Side {
     int slot;
     size_t zero;
     size_t span;
   };
+  bool changed = false;
   for (Side side : {Side{kSlotFrontTravel, cfg::kFrontZero, cfg::kFrontElectricalSpan},
                     Side{kSlotRearTravel, cfg::kRearZero, cfg::kRearElectricalSpan}}) {
     auto* sensor = dynamic_cast<TProportionalSensor*>(FixedSensor(side.slot));
     if (!sensor) continue;
-    int32_t zero = configBlock_.U16(side.zero);
-    sensor->Setup(zero, zero - 4096, configBlock_.F32(side.span));
+    const int32_t zero = configBlock_.U16(side.zero);
+    const float span = configBlock_.F32(side.span);
+    if (sensor->RawZeroValue() == zero && sensor->RawFull() == zero - 4096 &&
+        sensor->FullScale() == span)
+      continue;
+    sensor->SetupQuiet(zero, zero - 4096, span);
+    changed = true;
   }
+  return changed;
 }
 
 void TController::SetLogControl(const TLogControlBlock& block) {

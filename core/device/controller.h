@@ -272,7 +272,9 @@ class TController : public ISensorOwner {
   // GetValueIn without its guard: failures propagate.
   float ConvertedValue(int code, int unit);
   void BuildTypeTables();
-  void CalibrateTravelSensors();
+  // Aims the two travel sensors at the configuration block's zero counts and electrical spans,
+  // quietly; true when either changed.
+  bool CalibrateTravelSensors();
 
   // 1. .. 6.
   uint32_t controllerType_ = 2;

@@ -196,11 +196,14 @@ void TController::Identify() {
     lastConnectError_ = e.what();
   }
   if (connected_ != wasConnected) pendingFlags_ |= kChangeConnection;
+  // Loading keeps the end of the bracket from burning what was just read. What a listener
+  // raises is the caller's to show, not a failure of the connect.
   loading_ = true;
   try {
     EndUpdate();
-  } catch (const std::exception& e) {
-    if (lastConnectError_.empty()) lastConnectError_ = e.what();
+  } catch (...) {
+    loading_ = false;
+    throw;
   }
   loading_ = false;
 }

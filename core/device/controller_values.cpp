@@ -235,7 +235,9 @@ void TController::UpdateWheelSpeeds(uint8_t frontCounter, uint8_t rearCounter,
     } else {
       unsigned pulses = uint8_t(counters[w] - lastCounter_[w]);
       unsigned ticks = uint16_t(pulseTimes[w] - lastPulseTime_[w]);
-      speed_[w] = float(double(pulses) / (double(ticks) * pulsesPerTurn[w] * 100.0) * 1e6);
+      // No pulses per turn configured, or both pulses in the same tick: no speed to give.
+      const double ticksPerTurn = double(ticks) * pulsesPerTurn[w] * 100.0;
+      speed_[w] = ticksPerTurn > 0 ? float(double(pulses) / ticksPerTurn * 1e6) : kNaN;
       lastCounter_[w] = counters[w];
       lastPulseTime_[w] = pulseTimes[w];
     }

@@ -239,6 +239,8 @@ void TEcuCommThread::StepPolling() {
     Exchange(realtimeRequest, kRealtimeBlockSize);
     channel_->Read(realtime_.data(), kRealtimeBlockSize);
     RunQueue();
+    // A failed queued command hands its error over; a pause issued meanwhile owns the link.
+    if (StopRequested()) return;
     analogCount_ = std::clamp(owner_.AnalogInputCount(), 0, 255);
     TCommRecord analogRequest{{0x00, uint8_t(analogCount_)}, 0x2E};
     analog_.resize(size_t(2 * analogCount_));
@@ -274,6 +276,7 @@ void TEcuCommThread::Exchange(const TCommRecord& record, int answerLength) {
 
 void TEcuCommThread::RunQueue() {
   for (;;) {
+    if (StopRequested()) return;
     TCommRecord record;
     {
       std::shared_lock<std::shared_mutex> lock(queueLock_);

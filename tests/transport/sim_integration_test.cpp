@@ -80,7 +80,9 @@ TEST(SimOverSerial, BurnsReadsBackAndSetsASessionMarker) {
     TConfigBlock block = c.ConfigBlock();
     block.SetU8(cfg::kFrontPulses, 5);
     block.SetI32(cfg::kSuspensionPeriod, 2000);
+    c.BeginUpdate();
     c.SetConfigBlock(block);
+    c.EndUpdate();
     EXPECT_EQ(sim.WithLogger([](auto& l) { return l.ConfigImage(); }), c.ConfigImage().Bytes());
     c.BuildLoggingGroups();
     auto groups = c.LoggingGroupBytes();

@@ -63,7 +63,9 @@ struct TSimTevraW {
 void BurnAChange(TController& c, uint8_t pulses) {
   TConfigBlock block = c.ConfigBlock();
   block.SetU8(cfg::kFrontPulses, pulses);
+  c.BeginUpdate();
   c.SetConfigBlock(block);
+  c.EndUpdate();
 }
 
 TEST(SimUsbLink, IdentifiesPollsAndBurns) {

@@ -113,8 +113,52 @@ TEST(ControllerModel, ListenerMayRemoveItselfAndOthersDuringANotification) {
   EXPECT_EQ(d.calls.size(), 2u);
 }
 
-TEST(ControllerModel, ConfigBlockCalibratesTheTravelSensors) {
+TEST(ControllerModel, AFailingListenerReachesTheCallerAfterTheOthersAreTold) {
   TController c;
+  TRecordingListener a, b;
+  a.onCall = [&] {
+    c.RemoveListener(&a);
+    throw Exception("window failed");
+  };
+  c.AddListener(&a);
+  c.AddListener(&b);
+  c.BeginUpdate();
+  c.Changed(kChangeValues);
+  try {
+    c.EndUpdate();
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "window failed");
+  }
+  EXPECT_EQ(b.calls, (std::vector<uint8_t>{kChangeValues}));
+  EXPECT_EQ(c.UpdateDepth(), 0);
+  // The flags were handed out and the failing listener is gone.
+  c.Changed(kChangeConnection);
+  EXPECT_EQ(a.calls.size(), 1u);
+  EXPECT_EQ(b.calls, (std::vector<uint8_t>{kChangeValues, kChangeConnection}));
+}
+
+TEST(ControllerModel, TravelSensorsAlwaysFollowTheConfigBlock) {
+  TController c;
+  auto travel = [&](int slot) { return static_cast<TProportionalSensor*>(c.FixedSensor(slot)); };
+  // A new controller, and a type rebuild, take the default block's zero and spans.
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_EQ(travel(kSlotFrontTravel)->RawZeroValue(), 0);
+    EXPECT_EQ(travel(kSlotFrontTravel)->RawFull(), -4096);
+    EXPECT_EQ(travel(kSlotFrontTravel)->FullScale(), 0.2533f);
+    EXPECT_EQ(travel(kSlotRearTravel)->RawFull(), -4096);
+    EXPECT_EQ(travel(kSlotRearTravel)->FullScale(), 0.1013f);
+    c.SetControllerType(3);
+    c.SetControllerType(2);
+  }
+  EXPECT_FALSE(c.Modified());
+  // A sensor scaled otherwise is brought back by the unchanged block.
+  travel(kSlotFrontTravel)->SetupQuiet(0, 4096, 100);
+  c.SetConfigBlock(c.ConfigBlock());
+  EXPECT_EQ(travel(kSlotFrontTravel)->RawFull(), -4096);
+  EXPECT_EQ(travel(kSlotFrontTravel)->FullScale(), 0.2533f);
+  EXPECT_TRUE(c.Modified());
+
   TConfigBlock b = c.ConfigBlock();
   b.SetU16(cfg::kFrontZero, 3500);
   b.SetU16(cfg::kRearZero, 3900);

@@ -353,6 +353,24 @@ TEST(Burn, ImageOf2980BytesIsBurnedInEchoedChunks) {
   EXPECT_EQ(rig.link->GetTimeOut(), 500);
 }
 
+TEST(Burn, OnlyTheEndOfACallersUpdateBracketBurns) {
+  TProtocolRig rig;
+  rig.Connect();
+  ASSERT_TRUE(rig.controller.Connected());
+  ASSERT_TRUE(rig.controller.ConfigInSync());
+  TConfigBlock b = rig.controller.ConfigBlock();
+  b.SetU8(cfg::kFrontPulses, 5);
+  rig.controller.SetConfigBlock(b);
+  EXPECT_EQ(rig.link->Count(0x28), 0);
+  rig.controller.BeginUpdate();
+  b.SetU8(cfg::kFrontPulses, 6);
+  rig.controller.SetConfigBlock(b);
+  EXPECT_EQ(rig.link->Count(0x28), 0);
+  rig.link->dataLength[0x28] = int(rig.controller.BuildConfigImage().size());
+  rig.controller.EndUpdate();
+  EXPECT_EQ(rig.link->Count(0x28), 1);
+}
+
 TEST(Burn, ImageOverTheLimitIsRefusedBeforeAnyOfItIsSent) {
   TProtocolRig rig;
   rig.Connect();

@@ -32,6 +32,20 @@ TEST(WheelSpeed, PulsesOverTicksAndAStandingWheel) {
   EXPECT_FLOAT_EQ(c.FrontSpeed(), 1.0f / (100 * 8 * 100) * 1e6f);  // first after reset stores
 }
 
+TEST(WheelSpeed, NoPulsesPerTurnOrNoTicksGiveNoValue) {
+  TController c;
+  TConfigBlock b = c.ConfigBlock();
+  b.SetU8(cfg::kFrontPulses, 0);
+  c.SetConfigBlock(b);
+  c.UpdateWheelSpeeds(0, 0, 0, 0, 0);
+  c.UpdateWheelSpeeds(1, 1, 250, 250, 300);  // front without pulses per turn; rear 8
+  EXPECT_TRUE(std::isnan(c.GetValue(kParamFrontSpeed)));
+  EXPECT_EQ(c.GetValueText(kParamFrontSpeed, kUnitKmh), "");
+  EXPECT_FLOAT_EQ(c.RearSpeed(), 5.0f);
+  c.UpdateWheelSpeeds(1, 2, 250, 250, 300);  // a rear pulse in the same tick as the last
+  EXPECT_TRUE(std::isnan(c.GetValueIn(kParamRearSpeed, kUnitMps)));
+}
+
 TEST(Values, SpeedInEveryUnit) {
   TController c;
   c.UpdateWheelSpeeds(0, 0, 0, 0, 0);

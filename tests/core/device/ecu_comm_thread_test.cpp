@@ -184,6 +184,51 @@ TEST(EcuCommThread, AFailedQueuedCommandEmptiesTheQueueAndPollingGoesOn) {
   EXPECT_TRUE(rig.controller.Connected());
 }
 
+TEST(EcuCommThread, APauseDuringAnErrorHandOverKeepsThePollOffTheLink) {
+  TThreadRig rig;
+  rig.link->echo = [](uint8_t c, int, int) { return c == 0x40 ? uint8_t(0x11) : c; };
+  // Queued while the real-time block is on its way, the failing command runs between the two
+  // exchanges of a poll.
+  std::atomic<bool> armed{false};
+  rig.link->answer = [&, answer = rig.link->answer](uint8_t c, const std::vector<uint8_t>& d) {
+    if (c == 0x2D && armed.exchange(false)) rig.controller.CommThread()->Queue(0x40, nullptr, 0);
+    return answer(c, d);
+  };
+  // The error display runs an event loop, where a window pauses polling.
+  bool paused = false;
+  size_t writesAtPause = 0;
+  rig.controller.SetErrorHandler([&](const std::string&) {
+    rig.controller.PausePolling();
+    writesAtPause = rig.link->WriteCount();
+    paused = true;
+  });
+  rig.Start();
+  ASSERT_TRUE(rig.WaitValues(1));
+  armed = true;
+  ASSERT_TRUE(rig.RunUntil([&] { return paused; }));
+  ASSERT_TRUE(rig.RunUntil([&] { return rig.controller.CommThread()->Idle(); }));
+  EXPECT_EQ(rig.link->WriteCount(), writesAtPause);
+  rig.controller.ResumePolling();
+  EXPECT_TRUE(rig.WaitValues(1));
+}
+
+TEST(EcuCommThread, AListenerFailingOnConnectReachesTheErrorDisplay) {
+  TThreadRig rig;
+  struct TFailing : IControllerListener {
+    void ControllerChanged(TController*, uint8_t flags) override {
+      if (flags & kChangeConnection) throw Exception("window failed");
+    }
+  } failing;
+  rig.controller.AddListener(&failing);
+  rig.Start();
+  ASSERT_TRUE(rig.RunUntil([&] { return !rig.errors.empty(); }));
+  EXPECT_EQ(rig.errors[0], "window failed");
+  EXPECT_EQ(rig.controller.LastConnectError(), "");
+  EXPECT_EQ(rig.connectionChanges, 1);  // the other listener was told
+  EXPECT_TRUE(rig.WaitValues(1));       // connected, and polling goes on
+  rig.controller.RemoveListener(&failing);
+}
+
 TEST(EcuCommThread, ReconnectsAfterTheLinkDropsOut) {
   TThreadRig rig;
   rig.Start();
