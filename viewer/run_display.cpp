@@ -76,6 +76,12 @@ std::string OverlayListText(const TFileSlot& slot) {
 // -----------------------------------------------------------------------------------
 
 void TSampleFeed::Reset() {
+  // Both wheels start standing, whatever speed an earlier walk left in the controller: after a
+  // reset the first reading only stores the counters, and a second one with the same counters
+  // 3.2768 s later reads a standing wheel.
+  controller_.ResetDerived();
+  controller_.UpdateWheelSpeeds(0, 0, 0, 0, 0x8000, 0x8000);
+  controller_.UpdateWheelSpeeds(0, 0, 0, 0, 0x8000, 0x8000);
   controller_.ResetDerived();
   wheels_[0] = wheels_[1] = TWheel{};
   first_ = true;
@@ -417,6 +423,7 @@ void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vecto
   for (int64_t t = 0; t < n; ++t) {
     const bool fresh = store.ReadNext(t, sample);
     if (c10 == 0 || fresh) feed.Take(sample, t);
+    cache.sample = t;
     for (TCurveJob& job : jobs) {
       if (job.period <= 0) continue;
       if (job.counter == 0) job.values.push_back(job.reader->Read(sample));
@@ -530,30 +537,16 @@ void TRunDisplay::RefillCurve(int strip, int curve, bool setRange) {
   entry.smoothing = s.main.smoothing;
   for (int k = 0; k < SlotCount(); ++k) {
     TFileSlot& slot = Slot(k);
-    TCurveJob job;
+    std::vector<TCurveJob> jobs(1);
+    TCurveJob& job = jobs[0];
     job.entry = entry;
     job.period = ChannelPeriod(entry, *slot.controller, *slot.store);
     job.target = &chart_.strips[size_t(strip)].Curve(k, curve);
-    TSelectionRange range = k == 0 ? SelectionRange(*slot.store, selection_)
-                                   : SelectionRange(*slot.store, std::max(slot.selection, 0));
-    if (entry.channel == kParamFrontSpeed || entry.channel == kParamRearSpeed) {
-      // Wheel speeds come from the order of the samples: walk them as the display does.
-      std::vector<TCurveJob> jobs{std::move(job)};
-      Walk(slot, range, jobs, nullptr);
-      job = std::move(jobs[0]);
-    } else if (job.period > 0 && !range.Empty()) {
-      // Other channels: every p-th sample read directly, from the selection's first sample.
-      TController& c = *slot.controller;
-      TSampleFeed feed(c);
-      feed.Reset();
-      TLogSample sample;
-      job.values.reserve(size_t((range.sampleCount + job.period - 1) / job.period));
-      for (int64_t t = 0; t < range.sampleCount; t += job.period) {
-        slot.store->GetSample(range.displayStart + t, sample);
-        feed.Take(sample, t);
-        job.values.push_back(Plottable(c.GetValueIn(entry.channel, entry.unit)));
-      }
-    }
+    const TSelectionRange range = k == 0 ? SelectionRange(*slot.store, selection_)
+                                         : SelectionRange(*slot.store, std::max(slot.selection, 0));
+    // The same walk over the selection as a whole display: the curve takes the very samples the
+    // display gave it, whatever the encoding and record period of the file.
+    Walk(slot, range, jobs, nullptr);
     FinishCurve(job);
   }
   if (setRange && curve == 0) {

@@ -54,7 +54,7 @@ class TSampleFeed {
  public:
   explicit TSampleFeed(TController& controller) : controller_(controller) {}
   // Before the first sample of a selection: the controller's derived state and the wheels'
-  // reference samples are forgotten.
+  // reference samples are forgotten, and both wheels read 0 until their pulses give a speed.
   void Reset();
   // The controller takes `sample`, which lies `timeMs` ms into the selection.
   void Take(const TLogSample& sample, int64_t timeMs);
@@ -212,8 +212,9 @@ class TRunDisplay {
   // chart time 0).
   void DisplayOverlay(int k);
   // Refills curve `curve` of strip `strip` for every slot (after its smoothing changed, a channel
-  // was superposed or chosen). With `setRange`, the strip also gets its channel's display range
-  // and its event highlights in the colours of a chosen channel.
+  // was superposed or chosen) by walking each slot's selection as its display does, so the curve
+  // equals the one a whole display gives. With `setRange`, the strip also gets its channel's
+  // display range and its event highlights in the colours of a chosen channel.
   void RefillCurve(int strip, int curve, bool setRange);
 
   // --- results ---

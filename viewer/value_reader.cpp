@@ -48,6 +48,7 @@ TValueReader::TValueReader(TController& c, int code, int unit, TReadCache* cache
     channel_ = s->Channel;
     travel_ = &cache->travel[w];
     velocity_ = &cache->velocity[w];
+    sample_ = &cache->sample;
     period_ = float(period);
     return;
   }
@@ -154,15 +155,20 @@ float TValueReader::Read(const TLogSample& sample) const {
       return Plottable(v);
     }
     case TKind::Velocity: {
-      // As GetValue computes it: the change of travel since the previous reading, per
-      // suspension period, in m/s; 0 for the first reading.
-      const float travel = Phys(sample);
-      float v = 0;
-      if (velocity_->previous >= 0) v = (travel - velocity_->previousPhys) / period_ * 1e6f;
-      velocity_->previous = sample.channels[size_t(channel_)];
-      velocity_->previousPhys = travel;
-      if (std::isnan(v)) return 0;
-      return Plottable(v * factor_);
+      // As GetValue computes it: the change of travel since the previous sample read, per
+      // suspension period, in m/s; 0 for the first one. Computed by the first reader of a
+      // sample; the others take that value.
+      TReadCache::TVelocity& state = *velocity_;
+      if (state.at != *sample_) {
+        const float travel = Phys(sample);
+        float v = 0;
+        if (state.previous >= 0) v = (travel - state.previousPhys) / period_ * 1e6f;
+        state.previous = sample.channels[size_t(channel_)];
+        state.previousPhys = travel;
+        state.at = *sample_;
+        state.value = std::isnan(v) ? 0 : v;
+      }
+      return Plottable(state.value * factor_);
     }
     case TKind::Accel: {
       double r0 = sample.channels[18], r1 = sample.channels[19], r2 = sample.channels[20];

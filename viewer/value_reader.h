@@ -14,8 +14,10 @@
 namespace qvl {
 
 // What the readers of one walk share: the last travel reading of each suspension (a sensor gives
-// the same value for the same count, so it is computed once per sample), and the previous travel
-// reading behind each suspension velocity (as the controller keeps it; none after ResetDerived).
+// the same value for the same count, so it is computed once per sample), and for each suspension
+// velocity the previous travel reading behind it (as the controller keeps it; none after
+// ResetDerived) and the value computed for the current sample, which every curve of that velocity
+// reads, whatever its unit.
 struct TReadCache {
   struct TTravel {
     int raw = INT_MIN;
@@ -24,7 +26,12 @@ struct TReadCache {
   struct TVelocity {
     int32_t previous = -1;  // raw count, -1: none
     float previousPhys = 0;
+    int64_t at = -1;  // the sample `value` belongs to
+    float value = 0;  // m/s
   };
+  // The sample being read. The walk gives every sample its own number before reading it, so that
+  // a velocity is computed once per sample however many curves show it.
+  int64_t sample = 0;
   TTravel travel[2];
   TVelocity velocity[2];
 };
@@ -63,7 +70,8 @@ class TValueReader {
   float divisor_ = 1, factor_ = 1;
   double gain_[3] = {0, 0, 0}, offset_ = 0;
   TReadCache::TTravel* travel_ = nullptr;      // travel readers: the shared last reading
-  TReadCache::TVelocity* velocity_ = nullptr;  // velocity readers: the shared previous reading
+  TReadCache::TVelocity* velocity_ = nullptr;  // velocity readers: the shared velocity state
+  const int64_t* sample_ = nullptr;            // velocity readers: the cache's current sample
   float period_ = 0;                           // velocity readers: the suspension period in µs
 };
 

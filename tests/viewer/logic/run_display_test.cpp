@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -334,23 +335,130 @@ TEST(RunDisplay, RecordPeriodScalesPositions) {
   EXPECT_FLOAT_EQ(v[5999], 119.9f);
 }
 
-TEST(RunDisplay, RefillMatchesTheFullDisplay) {
+// A download file of the simulated logger's flash encoding: one run of 12 s with suspension at
+// 1 kHz and a time mark at 5 s.
+std::string WriteFlashFile(const std::string& name) {
+  TController controller;
+  TConfigBlock b = controller.ConfigBlock();
+  b.SetI32(cfg::kSuspensionPeriod, 1000);
+  controller.SetConfigBlock(b);
+  TDataLogGroups groups = BuildDataLogGroups(controller);
+  sim::TFlashImageEncoder enc(groups);
+  uint32_t start = enc.BeginSession(1000, 700000000u);
+  enc.AdvanceTo(start + 5000, [&](int g, uint32_t tick, uint16_t* values, int n) {
+    for (int k = 0; k < n; ++k)
+      values[k] =
+          groups[size_t(g)].channels[size_t(k)] <= 1 ? uint16_t(2000 + (tick - start) / 10) : 2048;
+  });
+  enc.TimeMark(start + 5000);
+  enc.AdvanceTo(start + 12000, [&](int g, uint32_t tick, uint16_t* values, int n) {
+    for (int k = 0; k < n; ++k)
+      values[k] =
+          groups[size_t(g)].channels[size_t(k)] <= 1 ? uint16_t(2000 + (tick - start) / 10) : 2048;
+  });
+  enc.Finish();
+  auto bytes = sim::BuildDownloadFile(controller, enc.Image(), EncodeDate(2024, 5, 1));
+  std::string path = (std::filesystem::temp_directory_path() / name).string();
+  TFileStream f(path, TFileStream::Create);
+  f.WriteBuffer(bytes.data(), bytes.size());
+  return path;
+}
+
+// Refills every curve of every strip in turn and wants, in every file slot, the very curve the
+// whole display gave it.
+void ExpectRefillsEqualTheDisplay(TRunDisplay& display, const std::string& what) {
+  std::vector<std::vector<TCurveData>> full;
+  for (const TStripView& v : display.Chart().strips) full.push_back(v.curves);
+  for (size_t s = 0; s < full.size(); ++s)
+    for (int c = 0; c < display.Strips()[s].CurveCount(); ++c) {
+      display.RefillCurve(int(s), c, c == 0);
+      const TStripView& v = display.Chart().strips[s];
+      for (int k = 0; k < display.SlotCount(); ++k) {
+        const TCurveData& before = full[s][size_t(k * v.curvesPerSlot + c)];
+        EXPECT_EQ(v.Curve(k, c).period, before.period) << what << " strip " << s;
+        EXPECT_EQ(v.Curve(k, c).values, before.values)
+            << what << " strip " << s << " curve " << c << " slot " << k;
+      }
+    }
+}
+
+// Two runs of 12 s, 3 s apart, of records `period` ms apart; every value changes from record to
+// record, the front wheel turns.
+std::unique_ptr<TDataLogStore> RideRecords(int32_t period) {
+  const int32_t length = 12000 / period, gap = 3000 / period;
+  std::vector<int32_t> ticks = Ticks(0, length);
+  for (int32_t t : Ticks(length + gap, length)) ticks.push_back(t);
+  return MakeStore(
+      ticks,
+      [period](int32_t t, TLogRecord& r) {
+        r.values[0] = int16_t((t * 13) % 2000);
+        r.values[1] = int16_t((t * 7) % 800);
+        r.values[2] = int16_t(300 + (t * 11) % 400);
+        r.values[3] = int16_t(600 - (t * 5) % 300);
+        r.values[4] = int16_t(400 + t % 50);
+        const int k = t * period / 50;  // a pulse every 50 ms
+        r.frontCount = uint8_t(k);
+        r.frontValue = int16_t(uint16_t(500 * k));
+      },
+      period);
+}
+
+TEST(RunDisplay, RefillTakesTheSamplesOfTheWholeDisplay) {
+  TStrip travel = StripOf(kParamFrontTravel, kUnitPercent, 20);
+  travel.superposed.push_back(StripOf(kParamRearTravel, kUnitMm).main);
+  const TStripList strips = {
+      travel, StripOf(kParamXAccel, kUnitG), StripOf(kParamFrontSpeed, kUnitKmh, 30),
+      StripOf(kParamFrontSuspVelocity, kUnitMmps), StripOf(kParamFrontSuspVelocity, kUnitCmps)};
+  for (int32_t period : {1, 4, 10}) {
+    // Both runs of the session in the main file; the second run of an overlay file.
+    Display d;
+    d.Load(MakeController(), RideRecords(period));
+    auto overlay = std::make_unique<TFileSlot>();
+    overlay->controller = MakeController(4000);
+    overlay->store = RideRecords(period);
+    overlay->selection = 1;
+    d.display.AddSlot(std::move(overlay));
+    d.display.SetStrips(strips);
+    d.display.DisplaySelection(SessionSelection(0));
+    d.display.DisplayOverlay(1);
+    ASSERT_EQ(d.Curve(0).values.size(), 12000u) << period;  // 24 s of records
+    ASSERT_EQ(d.Curve(0, 0, 1).values.size(), 3000u) << period;
+    auto [low, high] = std::minmax_element(d.Curve(1).values.begin(), d.Curve(1).values.end());
+    EXPECT_LT(*low, *high);  // the accelerations move
+    ExpectRefillsEqualTheDisplay(d.display, "period " + std::to_string(period));
+    EXPECT_EQ(d.Curve(2).period, 10);
+  }
+
+  // A flash image.
+  std::string path = WriteFlashFile("qvl_run_display_refill.QVLog");
+  Display d;
+  OpenLogFile(d.display.MainSlot(), path);
+  d.display.SetStrips(strips);
+  d.display.DisplaySelection(0);
+  ASSERT_GE(d.Curve(0).values.size(), 12000u);
+  ExpectRefillsEqualTheDisplay(d.display, "image");
+  std::filesystem::remove(path);
+}
+
+TEST(RunDisplay, CurvesOfOneVelocityInTwoUnitsShowTheSameMotion) {
+  // Front travel rises by 2 counts (0.2 mm) per ms: 200 mm/s.
   Display d;
   d.Load(MakeController(), MakeStore(Ticks(0, 12000), [](int32_t t, TLogRecord& r) {
-           r.values[0] = SawRaw(t);
-           Pulses(t, r);
+           r.values[0] = int16_t(2 * t);
          }));
-  d.display.SetStrips({StripOf(kParamFrontTravel, kUnitPercent, 20),
-                       StripOf(kParamFrontSpeed, kUnitKmh, 30),
-                       StripOf(kParamFrontSuspVelocity, kUnitMmps)});
+  d.display.SetStrips(
+      {StripOf(kParamFrontSuspVelocity, kUnitMmps), StripOf(kParamFrontSuspVelocity, kUnitCmps)});
   d.display.DisplaySelection(0);
-  std::vector<std::vector<float>> full;
-  for (int s = 0; s < 3; ++s) full.push_back(d.Curve(s).values);
-  d.display.RefillCurve(0, 0, false);
-  d.display.RefillCurve(1, 0, true);
-  d.display.RefillCurve(2, 0, false);
-  for (int s = 0; s < 3; ++s) EXPECT_EQ(d.Curve(s).values, full[size_t(s)]) << s;
-  EXPECT_EQ(d.Curve(1).period, 10);
+  const auto& mm = d.Curve(0).values;
+  const auto& cm = d.Curve(1).values;
+  ASSERT_EQ(mm.size(), 6000u);
+  ASSERT_EQ(cm.size(), mm.size());
+  EXPECT_EQ(mm[0], 0.0f);
+  EXPECT_EQ(cm[0], 0.0f);
+  for (size_t i = 1; i < mm.size(); ++i) {
+    ASSERT_NEAR(mm[i], 200.0f, 0.5) << i;  // single precision over 2 m of travel
+    ASSERT_NEAR(cm[i], mm[i] / 10, 1e-4) << i;
+  }
 }
 
 TEST(RunDisplay, OverlaySlotsHaveTheirOwnCurves) {
@@ -444,35 +552,6 @@ TEST(RunDisplay, DisplayEntriesAndSelections) {
                          {10, 5}, {15, 5}, {20, 10}, {200, 100}, {1000, 500}};
   for (auto [w, next] : less) EXPECT_EQ(LessSmoothing(w), next) << w;
   EXPECT_EQ(FirstUnit(kParamFrontTravel), kUnitPercent);
-}
-
-// A download file of the simulated logger's flash encoding: one run of 12 s with suspension at
-// 1 kHz and a time mark at 5 s.
-std::string WriteFlashFile(const std::string& name) {
-  TController controller;
-  TConfigBlock b = controller.ConfigBlock();
-  b.SetI32(cfg::kSuspensionPeriod, 1000);
-  controller.SetConfigBlock(b);
-  TDataLogGroups groups = BuildDataLogGroups(controller);
-  sim::TFlashImageEncoder enc(groups);
-  uint32_t start = enc.BeginSession(1000, 700000000u);
-  enc.AdvanceTo(start + 5000, [&](int g, uint32_t tick, uint16_t* values, int n) {
-    for (int k = 0; k < n; ++k)
-      values[k] =
-          groups[size_t(g)].channels[size_t(k)] <= 1 ? uint16_t(2000 + (tick - start) / 10) : 2048;
-  });
-  enc.TimeMark(start + 5000);
-  enc.AdvanceTo(start + 12000, [&](int g, uint32_t tick, uint16_t* values, int n) {
-    for (int k = 0; k < n; ++k)
-      values[k] =
-          groups[size_t(g)].channels[size_t(k)] <= 1 ? uint16_t(2000 + (tick - start) / 10) : 2048;
-  });
-  enc.Finish();
-  auto bytes = sim::BuildDownloadFile(controller, enc.Image(), EncodeDate(2024, 5, 1));
-  std::string path = (std::filesystem::temp_directory_path() / name).string();
-  TFileStream f(path, TFileStream::Create);
-  f.WriteBuffer(bytes.data(), bytes.size());
-  return path;
 }
 
 TEST(RunDisplay, LogFileConfigurationCountsAsInSyncAndTimeMarksShow) {

@@ -38,6 +38,7 @@ void ExpectSameAsController(TController& c) {
     if (!reader.Direct()) continue;
     TLogSample sample;
     for (int i = 0; i < 40; ++i) {
+      cache.sample = i;
       for (int ch = 0; ch < kSampleChannelCount; ++ch) {
         int16_t raw = int16_t((ch * 37 + i * i * 53) % 4096 - (i == 7 ? 5000 : 0));
         sample.channels[size_t(ch)] = raw;
@@ -81,8 +82,8 @@ TEST(ValueReader, SameBitsAsTheController) {
 }
 
 TEST(ValueReader, VelocityReadersShareTheirState) {
-  // Two curves of the same velocity read in turn: the second reading of a sample sees no change,
-  // exactly as two GetValue calls on the controller would.
+  // Two curves of the same velocity read in turn: the velocity is computed once per sample and
+  // both show it, each in its unit.
   auto c = testing::MakeController();
   TReadCache cache;
   TValueReader a(*c, kParamFrontSuspVelocity, kUnitMmps, &cache);
@@ -91,13 +92,19 @@ TEST(ValueReader, VelocityReadersShareTheirState) {
   TLogSample s;
   s.channels[0] = 100;
   EXPECT_EQ(a.Read(s), 0.0f);
+  EXPECT_EQ(b.Read(s), 0.0f);
+  cache.sample = 1;
   s.channels[0] = 120;  // 2 mm in 2 ms: 1 m/s
   EXPECT_FLOAT_EQ(travel.Read(s), 12.0f);
+  EXPECT_FLOAT_EQ(b.Read(s), 100.0f);
   EXPECT_FLOAT_EQ(a.Read(s), 1000.0f);
-  EXPECT_EQ(b.Read(s), 0.0f);
+  EXPECT_FLOAT_EQ(b.Read(s), 100.0f);
   EXPECT_EQ(cache.velocity[0].previous, 120);
   EXPECT_EQ(cache.velocity[1].previous, -1);
   EXPECT_EQ(cache.travel[0].raw, 120);
+  cache.sample = 2;  // held: no motion
+  EXPECT_EQ(a.Read(s), 0.0f);
+  EXPECT_EQ(b.Read(s), 0.0f);
   // Which readers ask the controller for its inputs.
   EXPECT_FALSE(a.NeedsInputs());
   EXPECT_FALSE(TValueReader(*c, kParamFrontSpeed, kUnitKmh).NeedsInputs());
