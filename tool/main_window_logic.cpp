@@ -242,17 +242,20 @@ TLinkChoice LinkForStoredEntry(const std::string& text) {
 }
 
 TCommChannelPtr CreateChosenLink(const TLinkChoice& choice) {
-  TCommChannelPtr link = CreateChannel(choice.typeName, choice.portName);
-  if (!link) return nullptr;
+  return CreateChannel(choice.typeName, choice.portName);
+}
+
+void TryOpenLink(ICommChannel& link) {
   try {
-    if (std::string(link->GetImplementor().className) == kHidChannelClass)
-      link->Open("USB", "", kChannelBufferSize, int((kUsbVendorId << 16) | kUsbLinkProductId));
+    if (std::string(link.GetImplementor().className) == kHidChannelClass)
+      link.Open("USB", "", kChannelBufferSize, int((kUsbVendorId << 16) | kUsbLinkProductId));
     else
-      link->Open(link->GetPortName(), "", kChannelBufferSize, kSerialSpeed);
+      link.Open(link.GetPortName(), "", kChannelBufferSize, kSerialSpeed);
+    // The polling thread opens it for good, with its own settings.
+    if (link.IsOpen()) link.SetActive(false);
   } catch (const std::exception&) {
     // Open reports through the last error text.
   }
-  return link;
 }
 
 // --- settings ---

@@ -128,9 +128,11 @@ struct TLinkChoice {
 TLinkChoice LinkForEntry(int index, const std::string& text);
 // The link of a stored entry text ("Comm"/"CommDevice"); the USB link when nothing is stored.
 TLinkChoice LinkForStoredEntry(const std::string& text);
-// Creates the link of a choice and opens it once, as the polling thread would, so that a link
-// that cannot be opened is told at once by its last error text. Nullptr for an unknown type.
+// The link of a choice from the channel registry, not opened; nullptr for an unknown type.
 TCommChannelPtr CreateChosenLink(const TLinkChoice& choice);
+// Opens a link once as the polling thread would and closes it again, so that a link that cannot
+// be opened is told at once by its last error text (empty when it opened).
+void TryOpenLink(ICommChannel& link);
 
 // --- settings ---
 

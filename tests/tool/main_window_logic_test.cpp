@@ -117,6 +117,8 @@ TEST(PortSelection, EntriesColumnsHeightsAndLinks) {
   // A serial port that is not there is told by the link's error text at once.
   TCommChannelPtr link = CreateChosenLink({"COM", "/dev/qvl-no-such-port"});
   ASSERT_TRUE(link);
+  EXPECT_EQ(link->GetLastErrorText(), "");
+  TryOpenLink(*link);
   EXPECT_FALSE(link->IsOpen());
   EXPECT_NE(link->GetLastErrorText(), "");
   EXPECT_EQ(PortSelectionIndex(entries, link.get()), -1);
