@@ -8,13 +8,17 @@
 #include "core/util/byte_stream.h"
 #include "core/util/number_format.h"
 #include "core/util/safe_save.h"
-#include "viewer/stripchart/time_axis.h"
 #include "viewer/run_display.h"
+#include "viewer/stripchart/time_axis.h"
 
 namespace qvl {
 namespace {
 
 constexpr const char* kEmptyValue = "-------";
+// Values are written with at most 7 significant digits; the time column always with all of its
+// decimals, so that long data never gives two lines the same time.
+constexpr int kValueDigits = 7;
+constexpr int kTimeDigits = 18;
 
 int RoundedPeriod(double period) {
   return period > 0 ? int(std::lround(period)) : 0;
@@ -94,15 +98,16 @@ std::string BuildExportText(const TExportRequest& request) {
   first = std::max<int64_t>(first, 0);
   for (int64_t r = first / p; r <= last / p; ++r) {
     const double ms = double(r) * p;
-    std::string line = QuoteExportField(FormatFixed(ms / 1000, 7, timeDecimals));
+    std::string line = QuoteExportField(FormatFixed(ms / 1000, kTimeDigits, timeDecimals));
     for (const TExportStrip* s : strips) {
       const int64_t lastIndex = s->values ? int64_t(s->values->size()) - 1 : -1;
       int64_t i = lastIndex;
       if (s->period > 0 && lastIndex >= 0)
         i = std::min<int64_t>(std::llround(ms / s->period), lastIndex);
       line += "\t";
-      line += i < 0 ? std::string(kEmptyValue)
-                    : QuoteExportField(FormatFixed((*s->values)[size_t(i)], 7, s->decimals));
+      line +=
+          i < 0 ? std::string(kEmptyValue)
+                : QuoteExportField(FormatFixed((*s->values)[size_t(i)], kValueDigits, s->decimals));
     }
     out += line + eol;
   }

@@ -110,6 +110,23 @@ TEST(Export, VisiblePartAndEmptyCurve) {
     EXPECT_EQ(lines[i].substr(lines[i].find('\t')), "\t-------");
 }
 
+TEST(Export, LongDataKeepsEveryTimeApart) {
+  // Past 2.8 hours on a 2 ms grid every line still has its own time with three decimals; the
+  // values keep their 7 significant digits.
+  std::vector<float> v = {1234.5678f};
+  TExportRequest r;
+  r.strips = {{"Travel", &v, 2, 3, 0}};
+  r.sampleCount = 10000010;
+  r.visiblePart = true;
+  r.visibleFirst = 10000000;
+  r.visibleLast = 10000004;
+  auto lines = Lines(BuildExportText(r));
+  ASSERT_EQ(lines.size(), 3u + 3u);
+  EXPECT_EQ(lines[3], "10000.000\t1234.568");
+  EXPECT_EQ(lines[4], "10000.002\t1234.568");
+  EXPECT_EQ(lines[5], "10000.004\t1234.568");
+}
+
 TEST(Export, QuotingAndSeparator) {
   EXPECT_EQ(QuoteExportField("plain"), "plain");
   EXPECT_EQ(QuoteExportField(""), "");
