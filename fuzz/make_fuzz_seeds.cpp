@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets, made with the simulated logger's encoder:
-//   qvl_fuzz_seeds DIR  ->  DIR/config, DIR/records, DIR/compact, DIR/image
+//   qvl_fuzz_seeds DIR  ->  DIR/config, DIR/records, DIR/compact, DIR/image, DIR/tevraw
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -12,6 +12,8 @@
 #include "core/util/byte_stream.h"
 #include "core/util/endian.h"
 #include "sim/flash_image_encoder.h"
+#include "sim/sim_tevraw_adapter.h"
+#include "transport/tevraw_comm.h"
 
 using namespace qvl;
 
@@ -140,6 +142,27 @@ int main(int argc, char** argv) {
        Saved(c, sim::BuildDataSection(kTagFlashImage, 1, image, 45000.5)));
   std::vector<uint8_t> onePage(image.begin(), image.begin() + kFlashPageSize);
   Save(dir + "/image", "onepage", sim::BuildDownloadFile(c, onePage, 45000.5));
+
+  // The wireless adapter's stream: answers and radio frames of every kind the link tells apart.
+  auto frame = [](uint8_t sequence, const std::vector<uint8_t>& payload, uint16_t network,
+                  uint16_t address, uint8_t control1 = 0x90, uint8_t trailer = 9) {
+    return sim::TevraRadioFrame(9, 1000u * sequence, 200, 0x21, control1, sequence, network,
+                                address, payload, trailer);
+  };
+  const uint16_t net = kTevraDefaultNetwork, adr = kTevraDefaultAddress;
+  const std::vector<uint8_t> data = {0xA1, 150, 0, 0, 0x2D, 1, 2, 3, 4, 5, 6, 7};
+  Save(dir + "/tevraw", "data", frame(1, data, net, adr));
+  Save(dir + "/tevraw", "status", frame(2, {0xA3, 150, 0, 0, 0x05, 3, 4}, net, adr, 0x18));
+  Save(dir + "/tevraw", "message", frame(3, {0xB0, 150, 7, 8, 1, 2}, net, adr));
+  Save(dir + "/tevraw", "stream",
+       Concat({{0x0A, 1, 0, 2, 3},
+               frame(4, data, net + 1, adr),
+               frame(5, data, net, adr + 1),
+               frame(6, {0xA1, 150}, net, adr),
+               frame(7, data, net, adr, 0x88),
+               frame(8, data, net, adr, 0x90, 100),
+               {0x05},
+               frame(8, data, net, adr)}));
   std::printf("seeds written to %s (image of %zu bytes)\n", dir.c_str(), image.size());
   return 0;
 }

@@ -15,7 +15,6 @@ constexpr uint8_t kStatus = 0x01;
 constexpr uint8_t kSetRcn = 0x05;
 constexpr uint8_t kSetSniffer = 0x06;
 constexpr uint8_t kTransmit = 0x0A;
-constexpr uint8_t kFrameMarker = 0x80;
 constexpr uint8_t kDataFrame = 0x07;
 constexpr uint8_t kKeepAliveFrame = 0x03;
 constexpr uint8_t kPayloadData = 0xA1;
@@ -31,7 +30,6 @@ constexpr int kKeepAlivePeriodMs = 1000;
 constexpr uint64_t kRetryWindowMs = 3000;
 constexpr uint32_t kRetrySleepMs = 20;
 constexpr uint32_t kDuplicateWindow = 25600;  // timestamp units
-constexpr int kOverflowMargin = 30;
 constexpr size_t kDiagnosticsKept = 64;
 
 }  // namespace
@@ -280,7 +278,7 @@ int TTevraWComm::ProcessIncoming() {
   while (inner_->InCount() > 0) {
     uint8_t b;
     inner_->Read(&b, 1);
-    if (b != kFrameMarker) {
+    if (b != kTevraFrameMarker) {
       answerFlag_ = true;
       answerByte_ = b;
       break;
@@ -291,87 +289,67 @@ int TTevraWComm::ProcessIncoming() {
 }
 
 void TTevraWComm::ReadFrame() {
-  uint8_t header[8], mac[7];
-  inner_->Read(header, sizeof header);
-  inner_->Read(mac, sizeof mac);
-  int remaining = std::max(0, int(header[1]) - 7);
-  bool accept = (mac[0] & 0x4F) == 0x01 && (mac[1] == 0x90 || mac[1] == 0x18);
-  if (accept) {
-    // One address field: the destination when frame control byte 1 has bit 3 set, else the
-    // source; either way it must be ours.
-    if (GetU16(mac + 3) != networkId_) {
-      mismatch_ |= 0x01;
-      accept = false;
-    }
-    if (GetU16(mac + 5) != address_) {
-      mismatch_ |= 0x02;
-      accept = false;
-    }
+  // The adapter header tells the frame's size; the rest follows, then the frame is decoded.
+  std::vector<uint8_t> bytes(kTevraAdapterHeaderSize);
+  inner_->Read(bytes.data(), int(bytes.size()));
+  TTevraFrame frame = DecodeTevraFrame(bytes, networkId_, address_);
+  if (!frame.Complete()) {
+    const size_t have = bytes.size();
+    bytes.resize(frame.size);
+    inner_->Read(bytes.data() + have, int(frame.size - have));
+    frame = DecodeTevraFrame(bytes, networkId_, address_);
   }
-  if (accept && remaining >= 4) {
-    uint8_t payload[4];
-    inner_->Read(payload, sizeof payload);
-    remaining -= 4;
-    if (linkQuality_ == 0) {
-      ++relinks_;
-      UpdateHint();
-    }
-    linkQuality_ = std::max(1, int(std::min(payload[1], header[7])));
-    lastFrameMs_ = Clock().NowMs();
-    const uint8_t sequence = mac[2];
-    const uint32_t timestamp = GetU32(header + 2);
-    if (haveLastFrame_ && sequence == lastSequence_ &&
-        uint32_t(timestamp - lastTimestamp_) < kDuplicateWindow) {
-      ++resends_;
-    } else {
-      linkUp_ = true;
-      if (payload[0] == kPayloadData) {
-        const size_t size = ring_.size();
-        const size_t space = (readIndex_ + size - writeIndex_ - 1) % size;
-        int n = std::min<int>(remaining, int(space));
-        while (n > 0) {
-          const int part = std::min<int>(n, int(size - writeIndex_));
-          inner_->Read(ring_.data() + writeIndex_, part);
-          writeIndex_ = (writeIndex_ + size_t(part)) % size;
-          n -= part;
-          remaining -= part;
-        }
-      } else if (payload[0] == kPayloadStatus) {
-        if (remaining > 0) {
-          inner_->Read(&loggerStatus_, 1);
-          --remaining;
-        }
-        uint8_t counters[2] = {loggerFcsErrors_, loggerTransmitErrors_};
-        const int n = std::min(remaining, 2);
-        if (n > 0) inner_->Read(counters, n);
-        remaining -= n;
-        if (counters[0] != loggerFcsErrors_ || counters[1] != loggerTransmitErrors_) {
-          prevLoggerFcsErrors_ = loggerFcsErrors_;
-          prevLoggerTransmitErrors_ = loggerTransmitErrors_;
-          loggerFcsErrors_ = counters[0];
-          loggerTransmitErrors_ = counters[1];
-          UpdateHint();
-        }
-      } else {
-        TTevraMessage& slot = messages_[size_t(std::min(messageCount_, kTevraMessageSlots - 1))];
-        std::copy(payload, payload + 4, slot.header.begin());
-        slot.content.resize(size_t(remaining));
-        if (remaining > 0) inner_->Read(slot.content.data(), remaining);
-        remaining = 0;
-        messageCount_ = std::min(messageCount_ + 1, kTevraMessageSlots);
-      }
-      haveLastFrame_ = true;
-      lastSequence_ = sequence;
-      lastTimestamp_ = timestamp;
-    }
-  }
-  if (remaining > 0) inner_->Read(nullptr, remaining);
-  uint8_t trailer;
-  inner_->Read(&trailer, 1);
-  if (int(trailer) - int(header[0]) > kOverflowMargin) {
+  mismatch_ |= frame.mismatch;
+  if (frame.overflow) {
     ++receiveOverflows_;
     Diagnostic("Receive overflow");
   }
+  if (frame.verdict == TTevraFrameVerdict::Accepted) TakeFrame(frame);
+}
+
+void TTevraWComm::TakeFrame(const TTevraFrame& frame) {
+  if (linkQuality_ == 0) {
+    ++relinks_;
+    UpdateHint();
+  }
+  linkQuality_ = std::max(1, int(std::min(frame.LoggerQuality(), frame.adapterQuality)));
+  lastFrameMs_ = Clock().NowMs();
+  if (haveLastFrame_ && frame.sequence == lastSequence_ &&
+      uint32_t(frame.timestamp - lastTimestamp_) < kDuplicateWindow) {
+    ++resends_;
+    return;
+  }
+  linkUp_ = true;
+  const std::span<const uint8_t> content = frame.content;
+  if (frame.PayloadType() == kPayloadData) {
+    // As much as fits; the ring keeps one byte free.
+    const size_t size = ring_.size();
+    const size_t space = (readIndex_ + size - writeIndex_ - 1) % size;
+    for (size_t k = 0, n = std::min(content.size(), space); k < n; ++k) {
+      ring_[writeIndex_] = content[k];
+      writeIndex_ = (writeIndex_ + 1) % size;
+    }
+  } else if (frame.PayloadType() == kPayloadStatus) {
+    // The status byte, then up to two counters; a counter left out keeps its value.
+    if (!content.empty()) loggerStatus_ = content[0];
+    const uint8_t fcs = content.size() > 1 ? content[1] : loggerFcsErrors_;
+    const uint8_t transmit = content.size() > 2 ? content[2] : loggerTransmitErrors_;
+    if (fcs != loggerFcsErrors_ || transmit != loggerTransmitErrors_) {
+      prevLoggerFcsErrors_ = loggerFcsErrors_;
+      prevLoggerTransmitErrors_ = loggerTransmitErrors_;
+      loggerFcsErrors_ = fcs;
+      loggerTransmitErrors_ = transmit;
+      UpdateHint();
+    }
+  } else {
+    TTevraMessage& slot = messages_[size_t(std::min(messageCount_, kTevraMessageSlots - 1))];
+    slot.header = frame.payloadHeader;
+    slot.content.assign(content.begin(), content.end());
+    messageCount_ = std::min(messageCount_ + 1, kTevraMessageSlots);
+  }
+  haveLastFrame_ = true;
+  lastSequence_ = frame.sequence;
+  lastTimestamp_ = frame.timestamp;
 }
 
 void TTevraWComm::TransmitPending() {

@@ -41,6 +41,7 @@
 #include "core/device/device_time.h"
 #include "transport/hid_comm.h"
 #include "transport/named_mutex.h"
+#include "transport/tevraw_frame.h"
 
 namespace qvl {
 
@@ -186,7 +187,9 @@ class TTevraWComm : public ICommChannel {
   void ReadVersionAndStatus();
   void DiscardAdapterInput();
   int ProcessIncoming();
+  // Reads one radio frame after its marker and takes it if it is for us.
   void ReadFrame();
+  void TakeFrame(const TTevraFrame& frame);
   void TransmitPending();
   void SendKeepAlive();
   void UpdateHint();

@@ -367,12 +367,13 @@ TEST_F(TevraWLink, FramesForAnotherNetworkOrAddressAreDropped) {
 TEST_F(TevraWLink, AFrameCutAcrossReportsIsReadWhole) {
   Open();
   auto frame = Frame(1, 10, DataPayload({1, 2, 3, 4, 5}));
+  adapter.peer->PushBytes(std::vector<uint8_t>(frame.begin(), frame.begin() + 10));
+  ASSERT_TRUE(adapter.peer->WaitUntilDelivered(2000));
+  // The rest comes once the channel has taken the first part and waits inside the frame.
   std::thread later([&] {
-    adapter.peer->PushBytes(std::vector<uint8_t>(frame.begin(), frame.begin() + 10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    while (comm->Inner()->InCount() > 0) std::this_thread::yield();
     adapter.peer->PushBytes(std::vector<uint8_t>(frame.begin() + 10, frame.end()));
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
   std::vector<uint8_t> got(5);
   comm->Read(got.data(), 5);
   later.join();
@@ -561,7 +562,7 @@ TEST_F(TevraWLink, AWrongTransmitAnswerIsAPushError) {
 TEST_F(TevraWLink, AfterTheAdapterIsUnpluggedNothingCanBeSent) {
   Open();
   adapter.peer->Unplug();
-  for (int k = 0; k < 200 && comm->IsOpen(); ++k)
+  for (int k = 0; k < 5000 && comm->IsOpen(); ++k)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   EXPECT_FALSE(comm->IsOpen());
   const uint8_t b = 0;
