@@ -77,10 +77,10 @@ void THIDComm::Open(const std::string& name, const std::string&, int bufferSize,
   pending_ = 0;
   std::shared_ptr<THidDevice> device = Controller()->Acquire(vendorId_, productId_);
   if (!device) {
-    lastError_ = "No device found";
-    throw NoDeviceException(lastError_);
+    SetLastErrorText("No device found");
+    throw NoDeviceException("No device found");
   }
-  lastError_.clear();
+  SetLastErrorText("");
   if (bufferSize > kBigRing) device->SetNumInputBuffers(kBigRingInputBuffers);
   device->SetHandlers([this](const uint8_t* data, size_t size) { OnInputReport(data, size); },
                       [this] { OnUnplug(); });
@@ -101,6 +101,16 @@ void THIDComm::SetActive(bool active) {
     spare_ = 50;
   }
   if (!IsOpen()) Open("USB", "", int(ring_.size()), int((uint32_t(vendorId_) << 16) | productId_));
+}
+
+std::string THIDComm::GetLastErrorText() {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return lastError_;
+}
+
+void THIDComm::SetLastErrorText(const std::string& text) {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  lastError_ = text;
 }
 
 void THIDComm::SetPortName(const std::string& name) {
@@ -126,7 +136,9 @@ void THIDComm::OnInputReport(const uint8_t* data, size_t size) {
   const size_t w = writeIndex_.load(std::memory_order_relaxed);
   const size_t space = w < r ? r - w - 1 : r + bufferSize - w - 1;
   if (space < n) {
+    // The report is lost: the owner learns it from the count and the last error text.
     ++overruns_;
+    SetLastErrorText("HID overrun");
     throw Exception("HID overrun");
   }
   const size_t first = std::min(n, bufferSize - w);
@@ -204,7 +216,7 @@ void THIDComm::OneShotWrite(const void* buffer, int count) {
 void THIDComm::Read(void* buffer, int count) {
   auto* out = static_cast<uint8_t*>(buffer);
   SendPending();
-  ITickClock& clock = SystemTickClock();
+  ITickClock& clock = clock_ ? *clock_ : SystemTickClock();
   uint64_t start = clock.NowMs();
   int remaining = count;
   const size_t size = ring_.size();
@@ -212,14 +224,17 @@ void THIDComm::Read(void* buffer, int count) {
     const int waiting = InCount();
     if (waiting == 0) {
       if (clock.NowMs() - start > uint64_t(std::max(timeOut_, 0))) {
-        lastError_ = "Time out on USB";
-        throw ETimeOutError(lastError_);
+        SetLastErrorText("Time out on USB");
+        throw ETimeOutError("Time out on USB");
       }
       // Unplugged meanwhile: nothing more can come.
       if (!IsOpen()) throw Exception("No device connected");
       // Long reads give the bytes time to gather; short ones return as soon as any arrive.
       const int sleepMs = remaining >= 33 ? std::min<int>(remaining, int(size / 2)) / 64 : 0;
-      WaitForInput(std::max(sleepMs, 1));
+      if (clock_)
+        clock_->SleepMs(uint32_t(std::max(sleepMs, 1)));
+      else
+        WaitForInput(std::max(sleepMs, 1));
       continue;
     }
     const int take = std::min(waiting, remaining);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/device/comm_channel.h"
+#include "core/device/device_time.h"
 #include "transport/hid_device.h"
 
 namespace qvl {
@@ -53,7 +54,8 @@ class THIDComm : public ICommChannel {
   void SetPortName(const std::string& name) override;
   int GetSpare() override { return spare_; }
   int GetTimeOut() override { return timeOut_; }
-  std::string GetLastErrorText() override { return lastError_; }
+  // Also tells of input reports dropped on the reading thread ("HID overrun").
+  std::string GetLastErrorText() override;
   void SetSpare(int spare) override { spare_ = spare; }
   void SetTimeOut(int ms) override { timeOut_ = ms; }
   // Sends pending output first; a null buffer drops the bytes read. "No device connected"
@@ -72,7 +74,9 @@ class THIDComm : public ICommChannel {
 
   // Waits up to ms for received bytes (returns early when some arrive or the device goes).
   void WaitForInput(int ms);
-  void SetLastErrorText(const std::string& text) { lastError_ = text; }
+  void SetLastErrorText(const std::string& text);
+  // The clock of the read time-out and its waits (nullptr: the system's).
+  void SetTickClock(ITickClock* clock) { clock_ = clock; }
   uint16_t VendorId() const { return vendorId_; }
   uint16_t ProductId() const { return productId_; }
   int BufferSize() const { return int(ring_.size()); }
@@ -111,7 +115,10 @@ class THIDComm : public ICommChannel {
   int timeOut_ = 0;
   int spare_ = 0;
   std::string portName_;
+  // Written by the reading thread too (a dropped report), hence under its own lock.
+  std::mutex errorMutex_;
   std::string lastError_;
+  ITickClock* clock_ = nullptr;
   std::atomic<int> overruns_{0};
   std::atomic<int> unplugs_{0};
   std::mutex inputMutex_;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/util/exceptions.h"
+#include "staged_clock.h"
 #include "transport/comm_channel_registry.h"
 #include "transport/fake_hid_device.h"
 #include "transport/hid_comm.h"
@@ -200,6 +201,7 @@ TEST_F(HidLink, TheSeventeenthFullReportOverrunsAThousandByteRing) {
   EXPECT_EQ(comm->Overruns(), 1);
   EXPECT_EQ(comm->HeldDevice()->InputFailures(), 1);
   EXPECT_EQ(comm->HeldDevice()->LastInputFailure(), "HID overrun");
+  EXPECT_EQ(comm->GetLastErrorText(), "HID overrun");  // the owner sees the lost report
   ASSERT_EQ(comm->InCount(), 1008);
   std::vector<uint8_t> got(1008);
   comm->Read(got.data(), 1008);
@@ -212,19 +214,21 @@ TEST_F(HidLink, TheSeventeenthFullReportOverrunsAThousandByteRing) {
   EXPECT_TRUE(comm->IsOpen());
 }
 
+// The link's clock moves only while it waits: the second half comes after 100 ms of silence
+// on that clock, and a silence of more than 150 ms ends the next read.
 TEST_F(HidLink, AReadWaitsForLateBytesAndTimesOutOnSilence) {
   auto comm = OpenLink(4096, 150);
-  std::thread late([&] {
-    peer->PushBytes(Sequence(20));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    peer->PushBytes(Sequence(20, 20));
-  });
+  test::TStagedClock clock;
+  comm->SetTickClock(&clock);
+  Deliver(Sequence(20));
+  clock.Stage(100, [&] { peer->PushBytes(Sequence(20, 20)); });
   std::vector<uint8_t> got(40);
   comm->Read(got.data(), 40);
-  late.join();
+  EXPECT_TRUE(clock.Fired());
   EXPECT_EQ(got, Sequence(40));
 
-  const auto start = std::chrono::steady_clock::now();
+  clock.Resume();
+  const uint64_t start = clock.NowMs();
   uint8_t b;
   try {
     comm->Read(&b, 1);
@@ -232,7 +236,7 @@ TEST_F(HidLink, AReadWaitsForLateBytesAndTimesOutOnSilence) {
   } catch (const ETimeOutError& e) {
     EXPECT_STREQ(e.what(), "Time out on USB");
   }
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+  EXPECT_GT(clock.NowMs() - start, 150u);
   EXPECT_EQ(comm->GetLastErrorText(), "Time out on USB");
 }
 
@@ -254,6 +258,11 @@ TEST_F(HidLink, ReadStringStopsAtTheZeroByte) {
 
 TEST_F(HidLink, UnpluggingDuringAReadEndsTheReadAndGivesTheDeviceBack) {
   auto comm = OpenLink(4096, 3000);
+  // The device goes while the read waits; the read's clock stands still from then on, so only
+  // the unplug can end it.
+  test::TStagedClock clock;
+  comm->SetTickClock(&clock);
+  clock.Stage(0, [&] { peer->Unplug(); });
   auto reading = std::async(std::launch::async, [&]() -> std::string {
     uint8_t b;
     try {
@@ -263,11 +272,8 @@ TEST_F(HidLink, UnpluggingDuringAReadEndsTheReadAndGivesTheDeviceBack) {
     }
     return "read";
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const auto start = std::chrono::steady_clock::now();
-  peer->Unplug();
   EXPECT_EQ(reading.get(), "No device connected");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(clock.Fired());
   EXPECT_FALSE(comm->IsOpen());
   EXPECT_EQ(comm->Unplugs(), 1);
   // The device was taken back and its reading thread ends: nothing is left behind.

@@ -165,21 +165,25 @@ TEST_F(HidDevice, TheUnplugHandlerMayGiveTheDeviceBackOnItsOwnThread) {
   EXPECT_EQ(inputsAfter, 0);
 }
 
+// Taking the device back while its input handler runs waits for the handler: the handler
+// holds on until the release has begun, then looks whether the release has already returned.
 TEST_F(HidDevice, NoHandlerRunsAfterTheDeviceIsTakenBack) {
   auto device = controller->Acquire(kUsbVendorId, kUsbLinkProductId);
-  std::atomic<bool> released{false};
+  std::atomic<bool> entered{false}, releasing{false}, released{false};
   std::atomic<int> lateCalls{0};
   device->SetHandlers(
       [&](const uint8_t*, size_t) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        entered = true;
+        while (!releasing) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (released) ++lateCalls;
       },
       nullptr);
   for (int k = 0; k < 20; ++k) peer->PushReport({1, uint8_t(k)});
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(Eventually([&] { return entered.load(); }));
+  releasing = true;
   controller->Release(device);
   released = true;
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(lateCalls, 0);
   EXPECT_FALSE(device->Reading());
 }
