@@ -2,14 +2,17 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <system_error>
 
 #include "core/util/exceptions.h"
 
@@ -31,7 +34,26 @@ bool SpeedConstant(int speed, speed_t& out) {
   return false;
 }
 
+// The group that may read and write the device, or "" when its group has no such right.
+std::string DeviceGroup(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+    return "";
+  group g{};
+  group* found = nullptr;
+  char buffer[1024];
+  if (::getgrgid_r(st.st_gid, &g, buffer, sizeof buffer, &found) != 0 || !found) return "";
+  return found->gr_name;
+}
+
 }  // namespace
+
+std::string SerialSetupFailure(int error, const std::string& deviceGroup) {
+  std::string text = "Comm setup failed: " + std::generic_category().message(error);
+  if ((error == EACCES || error == EPERM) && !deviceGroup.empty())
+    text += " (is the user in the group " + deviceGroup + "?)";
+  return text;
+}
 
 TSCommThread::~TSCommThread() {
   Close();
@@ -44,7 +66,7 @@ void TSCommThread::Close() {
   fd_ = -1;
 }
 
-void TSCommThread::FailOpen(const char* message) {
+void TSCommThread::FailOpen(const std::string& message) {
   Close();
   lastError_ = message;
 }
@@ -61,9 +83,13 @@ void TSCommThread::Open(const std::string& name, const std::string& settings, in
   lastSpeed_ = speed;
 
   fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int error = fd_ < 0 ? errno : 0;
+  if (fd_ >= 0 && ::ioctl(fd_, TIOCEXCL) != 0) error = errno;
   bytesPerMs_ = int(std::lround(speed / 10000.0)) + 1;
-  if (fd_ < 0 || ::ioctl(fd_, TIOCEXCL) != 0) {
-    FailOpen("Comm setup failed");
+  if (error != 0) {
+    // The system's reason, so that the user can act on it (rights, a port in use, no such
+    // device, not a terminal).
+    FailOpen(SerialSetupFailure(error, error == EACCES || error == EPERM ? DeviceGroup(path) : ""));
     return;
   }
   termios tio{};
@@ -161,6 +187,8 @@ void TSCommThread::Read(void* buffer, int count) {
       }
       if (bytesPerMs_ < remaining) {
         clock.SleepMs(uint32_t(std::min<int>(remaining, int(ring_.size() / 2)) / bytesPerMs_));
+      } else if (clock_) {
+        clock_->SleepMs(1);
       } else {
         // Short reads wait on the port itself, so the first byte ends the wait at once.
         WaitForInput(1);

@@ -13,6 +13,11 @@
 
 namespace qvl {
 
+// The last error text of a port that cannot be opened: "Comm setup failed", the system's reason
+// for error, and for missing rights the group that may use the device (when known), e.g.
+// "Comm setup failed: Permission denied (is the user in the group dialout?)".
+std::string SerialSetupFailure(int error, const std::string& deviceGroup);
+
 class TSCommThread : public ICommChannel {
  public:
   TSCommThread() = default;
@@ -45,6 +50,7 @@ class TSCommThread : public ICommChannel {
 
   int BufferSize() const { return int(ring_.size()); }
   int BytesPerMs() const { return bytesPerMs_; }
+  // The clock of the read time-out and its waits (nullptr: the system's).
   void SetTickClock(ITickClock* clock) { clock_ = clock; }
 
  private:
@@ -53,7 +59,7 @@ class TSCommThread : public ICommChannel {
   // Reads from the port into the ring; returns the bytes received.
   size_t ReadPort(size_t at, size_t max);
   [[noreturn]] void Fail(const char* message);
-  void FailOpen(const char* message);
+  void FailOpen(const std::string& message);
   // Waits up to ms for input on the port (never longer, returns early when bytes arrive).
   void WaitForInput(int ms);
 

@@ -1,16 +1,22 @@
 // The serial link on a pseudo-terminal: the receive ring, the time-out rule, strings, the
 // open and write failures, a hang-up; the channel registry; port discovery on a made-up tree.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "core/util/exceptions.h"
+#include "staged_clock.h"
 #include "transport/comm_channel_registry.h"
 #include "transport/serial_channel.h"
 #include "transport/serial_port_discovery.h"
@@ -115,19 +121,21 @@ TEST(SerialChannel, ReadWrapsAroundASmallRing) {
   EXPECT_EQ(got, bytes);
 }
 
+// The link's clock moves only while it waits: the second half arrives after exactly 400 ms of
+// silence on that clock, whatever the machine's speed.
 TEST(SerialChannel, TimeOutBoundsTheSilenceBetweenArrivals) {
   TPty pty;
   TSCommThread link;
+  test::TStagedClock clock;
+  link.SetTickClock(&clock);
   link.Open(pty.slave, "", 4096, 57600);
   link.SetTimeOut(500);
-  std::thread sender([&] {
-    pty.Send(std::vector<uint8_t>(20, 1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    pty.Send(std::vector<uint8_t>(20, 2));
-  });
+  pty.Send(std::vector<uint8_t>(20, 1));
+  ASSERT_EQ(WaitInCount(link, 20), 20);
+  clock.Stage(400, [&] { pty.Send(std::vector<uint8_t>(20, 2)); });
   std::vector<uint8_t> got(40);
   EXPECT_NO_THROW(link.Read(got.data(), 40));
-  sender.join();
+  EXPECT_TRUE(clock.Fired());
   EXPECT_EQ(got[19], 1);
   EXPECT_EQ(got[39], 2);
 }
@@ -135,23 +143,24 @@ TEST(SerialChannel, TimeOutBoundsTheSilenceBetweenArrivals) {
 TEST(SerialChannel, SilenceFailsWithThePortName) {
   TPty pty;
   TSCommThread link;
+  test::TStagedClock clock;
+  link.SetTickClock(&clock);
   link.Open(pty.slave, "", 4096, 57600);
-  link.SetTimeOut(100);
-  auto start = std::chrono::steady_clock::now();
-  uint8_t b;
-  try {
-    link.Read(&b, 1);
-    FAIL();
-  } catch (const ETimeOutError& e) {
-    EXPECT_EQ(std::string(e.what()), "Time out on " + pty.slave);
+  for (int count : {1, 40}) {  // a short read waits byte by byte, a long one in larger steps
+    link.SetTimeOut(500);
+    const uint64_t start = clock.NowMs();
+    std::vector<uint8_t> got(static_cast<size_t>(count));
+    try {
+      link.Read(got.data(), count);
+      FAIL() << count;
+    } catch (const ETimeOutError& e) {
+      EXPECT_EQ(std::string(e.what()), "Time out on " + pty.slave);
+    }
+    EXPECT_GT(clock.NowMs() - start, 500u);
+    EXPECT_LE(clock.NowMs() - start, 510u);
+    EXPECT_EQ(link.GetLastErrorText(), "Time out on " + pty.slave);
+    EXPECT_TRUE(link.IsOpen());
   }
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                  start)
-                .count();
-  EXPECT_GE(ms, 100);
-  EXPECT_LT(ms, 400);
-  EXPECT_EQ(link.GetLastErrorText(), "Time out on " + pty.slave);
-  EXPECT_TRUE(link.IsOpen());
 }
 
 TEST(SerialChannel, ReadStringStopsAt1024Characters) {
@@ -169,11 +178,36 @@ TEST(SerialChannel, ReadStringStopsAt1024Characters) {
   EXPECT_EQ(link.ReadString(), "QVL");
 }
 
-TEST(SerialChannel, FailuresToOpenAreReportedNotRaised) {
+// Runs f in a child process as the user nobody and returns the text it writes (root only).
+std::string AsNobody(const std::function<std::string()>& f) {
+  const passwd* nobody = getpwnam("nobody");
+  if (!nobody) return "no user nobody";
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::string text = "cannot become nobody";
+    if (setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0) text = f();
+    if (write(fds[1], text.data(), text.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+  close(fds[0]);
+  waitpid(pid, nullptr, 0);
+  return text;
+}
+
+TEST(SerialChannel, FailuresToOpenAreReportedWithTheSystemsReason) {
   TSCommThread link;
   EXPECT_NO_THROW(link.Open("/nonexistent/tty", "", 4096, 57600));
   EXPECT_FALSE(link.IsOpen());
-  EXPECT_EQ(link.GetLastErrorText(), "Comm setup failed");
+  EXPECT_EQ(link.GetLastErrorText(), "Comm setup failed: No such file or directory");
   uint8_t b = 0;
   try {
     link.Write(&b, 1, true);
@@ -183,14 +217,36 @@ TEST(SerialChannel, FailuresToOpenAreReportedNotRaised) {
   }
   EXPECT_THROW(link.InCount(), Exception);
   // A file that is not a terminal cannot be taken for exclusive use.
-  TPty pty;
   link.Open("/dev/null", "", 4096, 57600);
   EXPECT_FALSE(link.IsOpen());
-  EXPECT_EQ(link.GetLastErrorText(), "Comm setup failed");
-  // An unsupported speed is refused the same way.
+  EXPECT_EQ(link.GetLastErrorText(), "Comm setup failed: Inappropriate ioctl for device");
+  // An unsupported speed is refused as a state the port does not take.
+  TPty pty;
   link.Open(pty.slave, "", 4096, 12345);
   EXPECT_FALSE(link.IsOpen());
   EXPECT_EQ(link.GetLastErrorText(), "Comm state failed");
+  EXPECT_EQ(SerialSetupFailure(EACCES, "uucp"),
+            "Comm setup failed: Permission denied (is the user in the group uucp?)");
+
+  // A port without the rights, and a port in use by another program, as a user sees them.
+  const group* dialout = getgrnam("dialout");
+  if (geteuid() != 0 || !dialout) GTEST_SKIP() << "needs root and the group dialout";
+  TPty denied;
+  ASSERT_EQ(chown(denied.slave.c_str(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(chmod(denied.slave.c_str(), 0660), 0);
+  TSCommThread holder;
+  holder.Open(pty.slave, "", 4096, 57600);
+  ASSERT_TRUE(holder.IsOpen());
+  ASSERT_EQ(chmod(pty.slave.c_str(), 0666), 0);
+  EXPECT_EQ(AsNobody([&] {
+              TSCommThread other;
+              other.Open(denied.slave, "", 4096, 57600);
+              std::string text = other.GetLastErrorText() + "|";
+              other.Open(pty.slave, "", 4096, 57600);
+              return text + other.GetLastErrorText();
+            }),
+            "Comm setup failed: Permission denied (is the user in the group dialout?)|"
+            "Comm setup failed: Device or resource busy");
 }
 
 TEST(SerialChannel, AHangUpClosesTheLink) {
