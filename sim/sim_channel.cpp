@@ -1,9 +1,12 @@
 #include "sim/sim_channel.h"
 
+#include <errno.h>
+
 #include <algorithm>
 #include <thread>
 
 #include "core/util/exceptions.h"
+#include "transport/serial_channel.h"
 
 namespace qvl::sim {
 
@@ -17,7 +20,8 @@ void TSimChannel::Open(const std::string& name, const std::string& settings, int
   portName_ = name + settings;
   std::lock_guard<std::mutex> lock(link_->Mutex());
   if (link_->Unplugged(clock_.NowMs())) {
-    lastError_ = "Comm setup failed";
+    // As a serial port whose device has gone.
+    lastError_ = SerialSetupFailure(ENODEV, "");
     return;
   }
   open_ = true;

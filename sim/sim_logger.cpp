@@ -19,6 +19,14 @@ constexpr uint32_t kPage = 4096;
 // The parser forgets a half-received frame after this much silence, as the host resends the
 // whole command after a failure.
 constexpr uint64_t kFrameResetMs = 100;
+// What the logger takes: the strided read's item count, the configuration image with its
+// length word, and the fixed sizes of the logging control block, the logging groups and the
+// channel map as their headers must state them.
+constexpr uint16_t kMaxStridedItems = 128;
+constexpr size_t kMaxConfigImage = 2980;
+constexpr uint16_t kLogControlSize = 16;
+constexpr uint8_t kLoggingGroupsSize = 48;
+constexpr uint8_t kChannelMapBytes = 32;
 constexpr double kPi = 3.14159265358979323846;
 constexpr uint16_t kPotZero = 3900;
 // The accelerometer inputs are 10-bit: mid-scale at rest, 8.62 g either way.
@@ -261,11 +269,13 @@ int TSimLogger::DataLength() const {
     case 0x12:
       return 4;
     case 0x20:
+      return 2 + kLogControlSize;
+    case 0x26:
+      return 2 + kLoggingGroupsSize;
+    case 0x31:
+      return 2 + kChannelMapBytes;
     case 0x28:
       return n >= 2 ? 2 + GetU16(data_.data()) : -1;
-    case 0x26:
-    case 0x31:
-      return n >= 2 ? 2 + data_[1] : -1;
     case 0x2D:
       return 4;
     case 0x07:
@@ -285,6 +295,25 @@ int TSimLogger::DataLength() const {
       return 12;
     default:  // 0x32, 0x3F, 0x40, 0x7E
       return 0;
+  }
+}
+
+bool TSimLogger::Refuses() const {
+  const size_t n = data_.size();
+  const uint8_t* d = data_.data();
+  switch (command_) {
+    case 0x20:
+      return n >= 2 && GetU16(d) != kLogControlSize;
+    case 0x26:
+      return (n >= 1 && d[0] != 0) || (n >= 2 && d[1] != kLoggingGroupsSize);
+    case 0x31:
+      return (n >= 1 && d[0] != 0) || (n >= 2 && d[1] != kChannelMapBytes);
+    case 0x28:
+      return n >= 2 && 2 + size_t(GetU16(d)) > kMaxConfigImage;
+    case 0x46:
+      return n >= 10 && GetU16(d + 8) > kMaxStridedItems;
+    default:
+      return false;
   }
 }
 
@@ -348,6 +377,7 @@ void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out)
     command_ = byte;
     data_.clear();
     inFrame_ = true;
+    refusing_ = false;
     if (DataLength() == 0) {
       Echo(out);
       Execute(nowMs, out);
@@ -355,7 +385,15 @@ void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out)
     }
     return;
   }
+  // A refused frame gets no more echoes and no answer: the rest of it is swallowed until the
+  // host falls silent, times out and sends anew.
+  if (refusing_) return;
   data_.push_back(byte);
+  if (Refuses()) {
+    refusing_ = true;
+    ++refusals_;
+    return;
+  }
   // The line speed of the USB link adapter's fast transfer: 0x07 and a u16 divisor (9 fast,
   // 0 back to normal), taken without an echo.
   if (command_ == 0x07) {

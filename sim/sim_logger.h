@@ -1,9 +1,11 @@
 // The simulated logger: the other end of the command protocol, byte by byte. It echoes the
 // command byte after each chunk of 8 data bytes (one echo for a command without data), sends
 // a command's answer only after its last echo, and answers the identification byte 0x00 with
-// its identification string and a 0x00. Behind the frames it keeps a configuration, a clock,
-// the scratch memory, a ring of flash sectors holding recorded sessions and runs, and a ride
-// that moves the wheels, the suspension and the accelerometer.
+// its identification string and a 0x00. Like the logger it refuses, without echo or answer, a
+// frame whose size header is not the block's size (0x20: 16, 0x26: 0 48, 0x31: 0 32), a
+// configuration image over 2980 bytes and a strided read of more than 128 items. Behind the frames
+// it keeps a configuration, a clock, the scratch memory, a ring of flash sectors holding recorded
+// sessions and runs, and a ride that moves the wheels, the suspension and the accelerometer.
 #pragma once
 
 #include <array>
@@ -87,6 +89,8 @@ class TSimLogger {
   bool ClockSet() const { return clockSet_; }
   bool LogBlocked() const { return logBlocked_; }
   int CommandCount(uint8_t command) const { return commandCounts_[command]; }
+  // Frames refused as a logger refuses them (wrong size headers, too many items, too large).
+  int Refusals() const { return refusals_; }
   // True while the bootloader, not the application, answers.
   bool InBootloader() const { return inBootloader_; }
   const TSimBootloader& Bootloader() const { return bootloader_; }
@@ -107,6 +111,8 @@ class TSimLogger {
  private:
   void Execute(uint64_t nowMs, std::vector<TReply>& out);
   int DataLength() const;
+  // The frame so far states what the logger does not take.
+  bool Refuses() const;
   void Answer(const std::vector<uint8_t>& bytes, std::vector<TReply>& out);
   void Echo(std::vector<TReply>& out) { out.push_back({command_, TReplyKind::Echo}); }
   void FillFlash();
@@ -129,6 +135,8 @@ class TSimLogger {
   uint8_t command_ = 0;
   std::vector<uint8_t> data_;
   uint64_t lastByteMs_ = 0;
+  bool refusing_ = false;
+  int refusals_ = 0;
   std::array<int, 256> commandCounts_{};
 
   // Logger state.

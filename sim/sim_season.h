@@ -156,7 +156,6 @@ class TSimSeason {
   TSetup setup_;
   std::vector<TSession> sessions_;
   uint64_t erasedThrough_ = 0;  // virtual sectors below this one have been erased (exclusive)
-  bool firstErase_ = true;
   std::unique_ptr<TRideRecorder> recorder_;
   bool logging_ = false;
   uint32_t liveTick_ = 0;  // the current run's tick at liveMs_

@@ -155,6 +155,58 @@ TEST(SimLogger, BurnedConfigurationIsKept) {
   EXPECT_EQ(TFeed::Bytes(r).size(), 1 + image.size());
 }
 
+// What a logger refuses gets no further echo and no answer; the frame is swallowed until the
+// host falls silent, and the logger's state stays as it was.
+TEST(SimLogger, RefusesWhatALoggerRefuses) {
+  TFeed f;
+  auto refused = [&](std::vector<uint8_t> frame, int echoes) {
+    const int before = f.logger.Refusals();
+    auto r = f.Send(frame);
+    EXPECT_EQ(TFeed::Echoes(r), echoes) << int(frame[0]);
+    EXPECT_EQ(r.size(), size_t(echoes)) << int(frame[0]);
+    EXPECT_EQ(f.logger.Refusals(), before + 1) << int(frame[0]);
+    f.now += 200;
+  };
+  // Strided reads of 128 items are answered, of 129 refused after the first chunk's echo.
+  auto r = f.Send({0x46, 0, 0, 0, 0, 0, 0x10, 0, 0, 128, 0, 1, 0});
+  EXPECT_EQ(r.size(), 2u + 128);
+  refused({0x46, 0, 0, 0, 0, 0, 0x10, 0, 0, 129, 0, 1, 0}, 1);
+
+  // Size headers other than the blocks' sizes.
+  const auto control = f.logger.LogControl();
+  std::vector<uint8_t> block = {0x20, 17, 0};
+  block.resize(3 + 17, 0x77);
+  refused(block, 0);
+  EXPECT_EQ(f.logger.LogControl(), control);
+  std::vector<uint8_t> groups = {0x26, 0, 47};
+  groups.resize(3 + 47, 0x77);
+  refused(groups, 0);
+  refused({0x26, 1, 48, 0, 0, 0, 0, 0, 0}, 0);
+  std::vector<uint8_t> map = {0x31, 0, 33};
+  map.resize(3 + 33, 0x77);
+  refused(map, 0);
+  EXPECT_EQ(f.logger.ChannelMap(),
+            (std::array<uint8_t, 32>{8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
+                                     8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8}));
+  block = {0x20, 16, 0};
+  block.resize(3 + 16, 0x55);
+  EXPECT_EQ(TFeed::Echoes(f.Send(block)), 3);
+  EXPECT_EQ(f.logger.LogControl()[15], 0x55);
+
+  // A configuration image of 2980 bytes with its length word is taken, 2981 bytes are not.
+  const auto kept = f.logger.ConfigImage();
+  std::vector<uint8_t> image = {0x28, 0, 0};
+  image.resize(1 + 2981, 0);
+  PutU16(&image[1], 2979);
+  refused(image, 0);
+  EXPECT_EQ(f.logger.ConfigImage(), kept);
+  image.resize(1 + 2980);
+  PutU16(&image[1], 2978);
+  EXPECT_EQ(TFeed::Echoes(f.Send(image)), (2980 + 7) / 8);
+  EXPECT_EQ(f.logger.ConfigImage().size(), 2980u);
+  EXPECT_EQ(f.logger.Refusals(), 6);
+}
+
 TEST(SimLink, LineSpeedSpreadsTheAnswer) {
   TSimOptions o;
   o.bytesPerSecond = 1000;
@@ -202,7 +254,7 @@ TEST(SimChannel, UnplugClosesAndReplugLetsItOpenAgain) {
   EXPECT_FALSE(ch.IsOpen());
   ch.Open("sim", "", 4096, 57600);
   EXPECT_FALSE(ch.IsOpen());
-  EXPECT_EQ(ch.GetLastErrorText(), "Comm setup failed");
+  EXPECT_EQ(ch.GetLastErrorText(), "Comm setup failed: No such device");
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   ch.Open("sim", "", 4096, 57600);
   EXPECT_TRUE(ch.IsOpen());

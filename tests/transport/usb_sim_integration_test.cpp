@@ -191,9 +191,8 @@ TEST(SimWirelessLink, IdentifiesPollsBurnsAndKeepsTheLinkAlive) {
 
   // Quiet on the link: the keep-alive goes out and the logger answers with status frames.
   c.PausePolling();
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  EXPECT_TRUE(host.Until([&] { return sim.adapter->Stats().keepAlives >= 1; }, 10000));
   c.ResumePolling();
-  EXPECT_GE(sim.adapter->Stats().keepAlives, 1);
   EXPECT_TRUE(host.WaitValues(2));
   auto stats = sim.link->Stats();
   EXPECT_TRUE(stats.linkUp);
