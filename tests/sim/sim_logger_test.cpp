@@ -5,8 +5,6 @@
 #include "core/device/controller.h"
 #include "core/util/endian.h"
 #include "core/util/exceptions.h"
-
-#include <thread>
 #include "sim/sim_channel.h"
 #include "sim/sim_link.h"
 #include "sim/sim_logger.h"
@@ -245,7 +243,13 @@ TEST(SimChannel, UnplugClosesAndReplugLetsItOpenAgain) {
   TSimOptions o;
   o.faults.unplugAfter = 3;
   o.faults.replugAfterMs = 50;
-  TSimChannel ch(o);
+  // The channel's clock moves only when the test moves it.
+  struct : ITickClock {
+    uint64_t now = 5000;
+    uint64_t NowMs() override { return now; }
+    void SleepMs(uint32_t ms) override { now += ms; }
+  } clock;
+  TSimChannel ch(o, &clock);
   ch.Open("sim", "", 4096, 57600);
   ASSERT_TRUE(ch.IsOpen());
   uint8_t bytes[] = {0x7E, 0x7E, 0x7E, 0x7E};
@@ -255,7 +259,10 @@ TEST(SimChannel, UnplugClosesAndReplugLetsItOpenAgain) {
   ch.Open("sim", "", 4096, 57600);
   EXPECT_FALSE(ch.IsOpen());
   EXPECT_EQ(ch.GetLastErrorText(), "Comm setup failed: No such device");
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  clock.now += 49;
+  ch.Open("sim", "", 4096, 57600);
+  EXPECT_FALSE(ch.IsOpen());
+  clock.now += 1;
   ch.Open("sim", "", 4096, 57600);
   EXPECT_TRUE(ch.IsOpen());
 }
