@@ -4,6 +4,7 @@
 
 #include "cli/command.h"
 #include "cli/json.h"
+#include "cli/log_view.h"
 #include "core/device/controller.h"
 #include "core/logdata/data_log_store.h"
 #include "core/logdata/log_file.h"
@@ -151,13 +152,14 @@ void PrintInfo(const std::string& file, TDataLogStore& store, const TLogFileInfo
         << store.RunDuration(r) << "\t" << Cp1252ToUtf8(store.GetRunNote(r)) << "\n";
 }
 
-int Info(const TArgs& args, std::ostream& out, std::ostream&) {
+int Info(const TArgs& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1) throw Exception("info needs one FILE");
   const std::string& file = args.positional[0];
   TController controller;
   TDataLogStore store;
   TLogFileInfo info;
   LoadLogFile(file, controller, store, info);
+  WarnOfDamagedEnd(store, file, err);
   CollectTimeMarks(store);
   if (args.Has("--json"))
     out << InfoJson(file, store, info).Dump() << "\n";

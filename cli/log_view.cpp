@@ -14,6 +14,12 @@ void OpenForView(TRunDisplay& display, const TArgs& args) {
   OpenLogFile(display.MainSlot(), args.positional[0]);
 }
 
+void WarnOfDamagedEnd(const TDataLogStore& store, const std::string& file, std::ostream& err) {
+  if (!store.EndDamaged()) return;
+  err << "qvl: warning: the end of " << file << " is damaged; its data is shown up to "
+      << FormatFixed(store.RunDuration(0) / 1000.0, 7, 3) << " s, where the intact part ends\n";
+}
+
 int SelectionOf(const TArgs& args, const TDataLogStore& store) {
   if (args.Has("--run") == args.Has("--session"))
     throw Exception("give either --run R or --session S");

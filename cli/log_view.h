@@ -3,6 +3,7 @@
 // --settings.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "cli/command.h"
@@ -14,6 +15,9 @@ namespace qvl::cli {
 
 // Opens FILE (the first positional argument) into the display's main slot.
 void OpenForView(TRunDisplay& display, const TArgs& args);
+// A warning line on `err` when the end of the file's data is damaged (a flash image whose last
+// page does not fit the pages before it); nothing for an intact file.
+void WarnOfDamagedEnd(const TDataLogStore& store, const std::string& file, std::ostream& err);
 // --run R (0-based run index) or --session S (0-based session index, all its runs).
 int SelectionOf(const TArgs& args, const TDataLogStore& store);
 // NAME[:UNIT[:SMOOTHING_MS]]: a channel name of the parameter table ("Front travel") or the name

@@ -37,9 +37,10 @@ TJson EventJson(const TEvent& e) {
   return j;
 }
 
-int Analyze(const TArgs& args, std::ostream& out, std::ostream&) {
+int Analyze(const TArgs& args, std::ostream& out, std::ostream& err) {
   TRunDisplay display;
   OpenForView(display, args);
+  WarnOfDamagedEnd(*display.MainSlot().store, args.positional[0], err);
   display.SetSettings(SettingsOf(args));
   const int selection = SelectionOf(args, *display.MainSlot().store);
   display.DisplaySelection(selection);
@@ -82,8 +83,9 @@ int Analyze(const TArgs& args, std::ostream& out, std::ostream&) {
 }
 
 // Displays the selection with the strips of the --strip options.
-void DisplayStrips(TRunDisplay& display, const TArgs& args) {
+void DisplayStrips(TRunDisplay& display, const TArgs& args, std::ostream& err) {
   OpenForView(display, args);
+  WarnOfDamagedEnd(*display.MainSlot().store, args.positional[0], err);
   TStripList strips = StripsOf(args, *display.MainSlot().controller);
   if (strips.empty()) throw Exception("at least one --strip NAME[:UNIT[:SMOOTHING_MS]] is needed");
   display.SetStrips(strips);
@@ -91,11 +93,11 @@ void DisplayStrips(TRunDisplay& display, const TArgs& args) {
   display.DisplaySelection(SelectionOf(args, *display.MainSlot().store));
 }
 
-int Export(const TArgs& args, std::ostream& out, std::ostream&) {
+int Export(const TArgs& args, std::ostream& out, std::ostream& err) {
   const std::string output = args.Get("-o");
   if (output.empty()) throw Exception("export needs -o OUT.txt");
   TRunDisplay display;
-  DisplayStrips(display, args);
+  DisplayStrips(display, args, err);
   const TChartView& chart = display.Chart();
 
   TExportRequest request;
@@ -137,10 +139,10 @@ int Export(const TArgs& args, std::ostream& out, std::ostream&) {
   return 0;
 }
 
-int Histogram(const TArgs& args, std::ostream& out, std::ostream&) {
+int Histogram(const TArgs& args, std::ostream& out, std::ostream& err) {
   if (args.GetAll("--strip").size() != 1) throw Exception("histogram needs one --strip SPEC");
   TRunDisplay display;
-  DisplayStrips(display, args);
+  DisplayStrips(display, args, err);
   const TStripView& v = display.Chart().strips[0];
   const TCurveData& curve = v.Curve(0, 0);
   const TDisplayEntry& entry = display.Strips()[0].main;
@@ -151,7 +153,7 @@ int Histogram(const TArgs& args, std::ostream& out, std::ostream&) {
   in.rangeStart = 0;
   in.rangeEnd = std::max<int64_t>(display.SampleCount() - 1, 0);
   in.smoothing = entry.smoothing;
-  in.unit = EntryUnitText(entry, display.MainSlot().controller.get());
+  in.unit = EntryUnitSuffix(entry, display.MainSlot().controller.get());
   in.discardFirst = args.Has("--discard-first");
   in.probability = !args.Has("--count");
   if (args.Has("--bins") && args.Has("--width"))

@@ -14,6 +14,10 @@ namespace {
 
 constexpr int64_t kSessionGap = 0x100000;  // ticks between runs that also end a session
 constexpr int64_t kDateGap = 0xFFFFFF;     // ticks beyond which absolute dating stops
+// The longest pause (ticks, that is milliseconds) between two pages of a flash image that is
+// taken as real: a day. A page's timestamp further ahead of the page before it than this and the
+// time that page's records can span is damage.
+constexpr uint64_t kLongestPause = 24 * 3600 * 1000;
 
 [[noreturn]] void Fail(const char* message) {
   throw Exception(message);
@@ -70,6 +74,7 @@ void TDataLogStore::SetCreated(double created) {
 
 void TDataLogStore::ReadData(TStream& stream) {
   isImage_ = false;
+  endDamaged_ = false;
   stream.ReadBuffer(created_.data(), created_.size());
   const uint32_t tag = stream.ReadU32();
   const int32_t period = stream.ReadI32();
@@ -145,12 +150,38 @@ void TDataLogStore::ReadImage(TStream& stream, int64_t size) {
   IndexImage();
 }
 
-uint32_t TDataLogStore::FindTimestamp(size_t at) const {
+bool TDataLogStore::PageTimestamp(size_t at, uint32_t& tick) const {
   const size_t size = image_.size();
   size_t p = at;
   while (p + 6 <= size && (image_[p] & 0xF1) == 0xB1) p += 6;
-  if (p + 6 > size || (image_[p] & 0xF9) != 0xB0) Fail("lnb record not found");
-  return GetU32(&image_[p + 2]);
+  if (p + 6 > size || (image_[p] & 0xF9) != 0xB0) return false;
+  tick = GetU32(&image_[p + 2]);
+  return true;
+}
+
+uint32_t TDataLogStore::FindTimestamp(size_t at) const {
+  uint32_t tick = 0;
+  if (!PageTimestamp(at, tick)) Fail("lnb record not found");
+  return tick;
+}
+
+size_t TDataLogStore::LastIntactPage(size_t last) const {
+  // Pages follow each other in time: a page's timestamp lies neither before the one of the last
+  // page that fitted nor further after it than the pages between can span (every byte a sample
+  // of the slowest group) plus a pause per page. Pages without a timestamp are passed over.
+  uint64_t slowest = 1;
+  for (size_t g = 0; g < groups_.size(); ++g) slowest = std::max<uint64_t>(slowest, GroupPeriod(g));
+  const uint64_t pageSpan = kFlashPageSize * slowest + kLongestPause;
+  size_t intact = 0;
+  uint32_t intactTick = startTick_;
+  for (size_t page = kFlashPageSize; page <= last; page += kFlashPageSize) {
+    uint32_t tick = 0;
+    if (!PageTimestamp(page, tick) || tick < intactTick) continue;
+    if (tick - intactTick > (page - intact) / kFlashPageSize * pageSpan) continue;
+    intact = page;
+    intactTick = tick;
+  }
+  return intact;
 }
 
 void TDataLogStore::IndexImage() {
@@ -161,8 +192,15 @@ void TDataLogStore::IndexImage() {
   startTick_ = FindTimestamp(0);
   size_t last = size / kFlashPageSize * kFlashPageSize;
   if (size < last + 6) last -= kFlashPageSize;  // a whole page keeps this at 0 or above
-  const uint32_t lastTick = FindTimestamp(last);
-  const uint64_t a = uint32_t(lastTick - startTick_);
+  FindTimestamp(last);  // the last page must have a timestamp
+  // A last page whose timestamp does not fit the pages before it (damaged, or left from an
+  // older recording) would give the run any length up to weeks: the run ends with the last page
+  // that fits, and the end of the image is reported as damaged.
+  const size_t intact = LastIntactPage(last);
+  endDamaged_ = intact != last;
+  const size_t end = endDamaged_ ? intact + kFlashPageSize : size;
+  last = intact;
+  const uint64_t a = uint32_t(FindTimestamp(last) - startTick_);
 
   // Count the samples of each group in the last page; an empty slot counts for the group(s) due
   // first.
@@ -172,7 +210,7 @@ void TDataLogStore::IndexImage() {
     return p * (counts[g] + a / p);
   };
   size_t o = last;
-  while (o < size) {
+  while (o < end) {
     const uint8_t b = image_[o];
     if (b >= 0x70 && b <= 0x7F) {
       const size_t g = b & 0x0F;

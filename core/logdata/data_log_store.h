@@ -143,6 +143,10 @@ class TDataLogStore {
   int32_t RefTick() const { return refTick_; }
   double RefDate() const { return refDate_; }
   bool IsImage() const { return isImage_; }
+  // Flash image: the timestamp of the last page does not fit the pages before it (it goes back,
+  // or lies further ahead than their records and a day's pause can span). The run then ends with
+  // the last page that fits; what follows it is not shown.
+  bool EndDamaged() const { return endDamaged_; }
   // The encoding tag of the data section last read (0 before any).
   uint32_t Encoding() const { return encoding_; }
   const TDataLogGroups& Groups() const { return groups_; }
@@ -164,7 +168,10 @@ class TDataLogStore {
  private:
   void ReadImage(TStream& stream, int64_t size);
   void IndexImage();
+  bool PageTimestamp(size_t at, uint32_t& tick) const;
   uint32_t FindTimestamp(size_t at) const;
+  // Offset of the last page up to `last` whose timestamp fits the pages before it.
+  size_t LastIntactPage(size_t last) const;
   void DecodeCompact(const TType1Data& data, TLogArray& out) const;
   void FillFromRecord(const TLogRecord& record, TLogSample& sample) const;
   // Flash image decoding helpers.
@@ -186,6 +193,7 @@ class TDataLogStore {
   int32_t refTick_ = -1;
   double refDate_ = 0;
   bool isImage_ = false;
+  bool endDamaged_ = false;
   uint32_t encoding_ = 0;
   TDataLogGroups groups_;
   std::array<TChannelMapEntry, kSampleChannelCount> channelMap_{};

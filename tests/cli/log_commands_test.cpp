@@ -1,6 +1,8 @@
 // qvl info, qvl dump and qvl config show on log files.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "cli/run_qvl.h"
@@ -8,6 +10,7 @@
 #include "core/logdata/data_log_store.h"
 #include "core/logdata/log_file.h"
 #include "core/util/byte_stream.h"
+#include "core/util/endian.h"
 #include "sim/flash_image_encoder.h"
 
 namespace qvl::cli {
@@ -37,9 +40,10 @@ uint16_t Value(int channel, uint32_t tick) {
   return uint16_t((channel * 13 + tick) & 0x0FFF);
 }
 
-// A download file of the default configuration: 3 s of samples, a trigger and a time mark.
-std::string DownloadFile() {
-  const std::string file = TempFile("download.QVLog");
+// A download file of the default configuration: 3 s of samples (`ms` of them when given), a
+// trigger and a time mark.
+std::string DownloadFile(uint32_t ms = 3000, const std::string& name = "download.QVLog") {
+  const std::string file = TempFile(name);
   TController controller;
   const TDataLogGroups groups = BuildDataLogGroups(controller);
   sim::TFlashImageEncoder enc(groups);
@@ -50,7 +54,7 @@ std::string DownloadFile() {
   enc.AdvanceTo(1500, src);
   enc.FrontTrigger(1500, 6, 321);
   enc.TimeMark(1500);
-  enc.AdvanceTo(4000, src);
+  enc.AdvanceTo(1000 + ms, src);
   enc.Finish();
   SaveDownloadFile(file, controller, enc.Image().data(), enc.Image().size(), 45000.5);
   return file;
@@ -120,6 +124,41 @@ TEST(QvlLogCommands, InfoShowsFormEncodingRunsAndTimeMarks) {
         "\"record_count\": 2400", "\"first\": 1200", "\"last\": 2399", "\"duration_ms\": 11990",
         "\"note\": \"second\"", "\"video_name\": \"clip.avi\""})
     EXPECT_NE(saved.out.find(key), std::string::npos) << key << "\n" << saved.out;
+}
+
+// A download whose last page's timestamp claims 24 days: the commands end the run where the intact
+// data ends (instead of walking the claimed length) and warn that the end of the file is damaged.
+TEST(QvlLogCommands, ADamagedEndOfAFlashImageIsReportedAndNotWalked) {
+  const std::string intact = DownloadFile(12000, "intact.QVLog");
+  TQvlResult clean = RunQvl({"info", intact});
+  ASSERT_EQ(clean.status, 0) << clean.err;
+  EXPECT_EQ(clean.err, "");
+  std::string bytes;
+  {
+    std::ifstream in(intact, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  // The image ends the file; its last page opens with a timestamp record (tick at +2).
+  const size_t lastPage = bytes.size() - kFlashPageSize;
+  ASSERT_EQ(uint8_t(bytes[lastPage]), 0xB0);
+  PutU32(reinterpret_cast<uint8_t*>(&bytes[lastPage + 2]), 1000u + (1u << 31));
+  const std::string damaged = TempFile("damaged.QVLog");
+  std::ofstream(damaged, std::ios::binary) << bytes;
+
+  const std::string warning = "qvl: warning: the end of " + damaged + " is damaged";
+  TQvlResult info = RunQvl({"info", damaged, "--json"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_EQ(info.err.rfind(warning, 0), 0u) << info.err;
+  const size_t at = info.out.find("\"duration_ms\": ");
+  ASSERT_NE(at, std::string::npos) << info.out;
+  const long long duration = std::stoll(info.out.substr(at + 15));
+  EXPECT_GT(duration, 8000);
+  EXPECT_LT(duration, 12000);
+  TQvlResult analyze = RunQvl({"analyze", damaged, "--run", "0", "--json"});
+  ASSERT_EQ(analyze.status, 0) << analyze.err;
+  EXPECT_EQ(analyze.err.rfind(warning, 0), 0u) << analyze.err;
+  EXPECT_NE(analyze.out.find("\"samples\": " + std::to_string(duration + 1)), std::string::npos)
+      << analyze.out;
 }
 
 TEST(QvlLogCommands, DumpRunWalksEveryPositionAndPrintsNewData) {

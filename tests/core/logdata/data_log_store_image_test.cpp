@@ -249,8 +249,9 @@ TEST(FlashImage, GetSampleHasNoValueBeforeAGroupsFirstSample) {
     store.ReadNext(t, walked);
     store.GetSample(t, read);
     for (int c : {0, 3}) {
-      if (walked.channels[size_t(c)] == -1 || t % groups[c == 0 ? 0 : 1].period == 0)
+      if (walked.channels[size_t(c)] == -1 || t % groups[c == 0 ? 0 : 1].period == 0) {
         EXPECT_EQ(read.channels[size_t(c)], walked.channels[size_t(c)]) << "t " << t << " ch " << c;
+      }
     }
   }
   store.GetSample(9, read);
@@ -258,6 +259,60 @@ TEST(FlashImage, GetSampleHasNoValueBeforeAGroupsFirstSample) {
   EXPECT_EQ(read.channels[0], -1);
   store.GetSample(12, read);
   EXPECT_EQ(read.channels[3], ValueOf(3, 12));
+}
+
+// A last page whose timestamp is damaged (far ahead) or left from an older recording (behind)
+// would claim a run of weeks: the run ends with the last page that fits, reads there as the intact
+// image does, and the damage is reported. A real pause between runs is no damage.
+TEST(FlashImage, ALastPageTimestampThatDoesNotFitEndsTheRunWhereTheIntactDataEnds) {
+  const TDataLogGroups groups = DefaultGroups();
+  sim::TFlashImageEncoder enc(groups);
+  const uint32_t s0 = 1000;
+  enc.BeginSession(s0, 700000000);
+  enc.AdvanceTo(s0 + 8000, Source(groups));
+  enc.Finish();
+  const std::vector<uint8_t>& image = enc.Image();
+  ASSERT_GE(image.size(), 5 * kFlashPageSize);
+  TDataLogStore intact;
+  LoadImage(intact, groups, image);
+  EXPECT_FALSE(intact.EndDamaged());
+  ASSERT_EQ(intact.RunLast(0), 8000);
+
+  const size_t last = image.size() - kFlashPageSize;
+  const uint32_t before = GetU32(&image[last - kFlashPageSize + 2]) - s0;  // page before the last
+  for (uint32_t bad : {s0 + (1u << 31), s0 + 8000 + 25 * 3600 * 1000, s0 + 3}) {
+    std::vector<uint8_t> damaged = image;
+    PutU32(&damaged[last + 2], bad);
+    TDataLogStore store;
+    LoadImage(store, groups, damaged);
+    EXPECT_TRUE(store.EndDamaged()) << bad;
+    EXPECT_GT(store.RunLast(0), int32_t(before)) << bad;
+    ASSERT_LT(store.RunLast(0), 8000) << bad;  // else the walk below would take hours
+    store.SelectRun(0);
+    intact.SelectRun(0);
+    TLogSample got, want;
+    for (int32_t t = 0; t <= store.RunLast(0); ++t) {
+      store.ReadNext(t, got);
+      intact.ReadNext(t, want);
+      // From 20 ticks (the slowest period) before the end on, the intact image has the next
+      // samples of its last page.
+      if (t <= store.RunLast(0) - 20) {
+        ASSERT_EQ(got.channels, want.channels) << bad << " t " << t;
+      }
+    }
+  }
+
+  // A second run five hours on: the pause is part of the run.
+  sim::TFlashImageEncoder paused(groups);
+  paused.BeginSession(s0);
+  paused.AdvanceTo(s0 + 2000, Source(groups));
+  const uint32_t second = paused.BeginRun(s0 + 5 * 3600 * 1000);
+  paused.AdvanceTo(second + 2000, Source(groups));
+  paused.Finish();
+  TDataLogStore store;
+  LoadImage(store, groups, paused.Image());
+  EXPECT_FALSE(store.EndDamaged());
+  EXPECT_EQ(store.RunLast(0), int32_t(second - s0 + 2000));
 }
 
 TEST(FlashImage, MissingTimestampsFail) {
