@@ -88,14 +88,18 @@ std::string EntryName(const TDisplayEntry& entry, const TController* controller)
   return "Ch." + std::to_string(int(entry.unit) - kCustomUnitBase);
 }
 
-std::string EntryUnitText(const TDisplayEntry& entry, const TController* controller) {
+std::string EntryUnitSuffix(const TDisplayEntry& entry, const TController* controller) {
   if (entry.channel == kParamCustom) {
     const TSensor* s = CustomSensorOf(entry, controller);
     return s ? s->UnitsText() : "";
   }
-  std::string suffix = UnitSuffix(entry.unit);
-  if (!suffix.empty() && suffix[0] == ' ') suffix.erase(0, 1);
-  return suffix;
+  return UnitSuffix(entry.unit);
+}
+
+std::string EntryUnitText(const TDisplayEntry& entry, const TController* controller) {
+  std::string text = EntryUnitSuffix(entry, controller);
+  if (entry.channel != kParamCustom && !text.empty() && text[0] == ' ') text.erase(0, 1);
+  return text;
 }
 
 std::string EntryTitle(const TDisplayEntry& entry, const TController* controller) {

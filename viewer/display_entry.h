@@ -91,6 +91,9 @@ int FirstUnit(int channel);
 // The name of an entry's channel: for a custom channel the custom sensor's name, or "Ch." and
 // the index when the controller has no such custom channel.
 std::string EntryName(const TDisplayEntry& entry, const TController* controller);
+// The unit suffix of an entry as the unit table gives it (" V", "%"), written straight after a
+// number (histogram labels); for a custom channel the custom sensor's own units.
+std::string EntryUnitSuffix(const TDisplayEntry& entry, const TController* controller);
 // The unit text of an entry: the unit suffix with a leading blank dropped; for a custom channel
 // the custom sensor's own units.
 std::string EntryUnitText(const TDisplayEntry& entry, const TController* controller);

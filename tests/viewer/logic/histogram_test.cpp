@@ -5,8 +5,10 @@
 #include <cmath>
 #include <numeric>
 
+#include "core/device/ecu_types.h"
 #include "core/util/exceptions.h"
 #include "core/util/number_format.h"
+#include "viewer/display_entry.h"
 
 namespace qvl {
 namespace {
@@ -126,6 +128,19 @@ TEST(Histogram, FixedWidthCentredOnZero) {
   EXPECT_EQ(h.counts, (std::vector<int32_t>{0, 1, 1, 3, 1, 1}));
   EXPECT_DOUBLE_EQ(h.start + 3 * h.width, -5);
   EXPECT_EQ(h.binSizeCaption, "Bin size (now 10%)");
+}
+
+TEST(Histogram, LabelsCarryTheUnitSuffixOfTheTable) {
+  std::vector<float> v = {12.0f, 12.4f, 12.5f, 13.0f};
+  THistogramInput in = Input(v);
+  in.fixedWidth = true;
+  in.width = 0.5;
+  in.unit = EntryUnitSuffix(TDisplayEntry{kParamBatteryVolt, kUnitVolt1, 0, 0, 0}, nullptr);
+  THistogram h = ComputeHistogram(in);
+  EXPECT_EQ(h.binSizeCaption, "Bin size (now 0.5 V)");
+  EXPECT_EQ(h.average, "Average: 12.5 V");
+  in.unit = EntryUnitSuffix(TDisplayEntry{kParamFrontTravel, kUnitPercent, 0, 0, 0}, nullptr);
+  EXPECT_EQ(ComputeHistogram(in).binSizeCaption, "Bin size (now 0.5%)");
 }
 
 TEST(Histogram, FixedWidthOneSided) {
