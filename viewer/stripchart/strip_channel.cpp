@@ -37,6 +37,8 @@ const TScaleButtonInfo kScaleButtons[TStripChannel::kScaleButtonCount] = {
 };
 
 constexpr int kScaleButtonHeight = 18;
+// The x scale of a cursor's temporary full expansion with regular sample spacing.
+constexpr double kFullExpansionXScale = 0.003;
 const QColor kScaleButtonFont(0x00, 0x00, 0x80);  // 0x800000
 
 }  // namespace
@@ -482,13 +484,12 @@ void TStripCursor::ExpandPressed() {
   if (!m_TemporaryZoom) return;
   m_SavedXScale = m_Chart->XScale();
   m_SavedStart = m_Chart->XStartPixel();
-  // Full expansion: three pixels per sample.
-  double u;
+  // Full expansion: 0.003 units per pixel (3 ms in the viewer's seconds); with explicit x values
+  // three pixels per sample of their span.
+  double u = kFullExpansionXScale;
   if (m_Chart->ExplicitX()) {
     const std::vector<double>& xs = m_Chart->XValues();
     u = xs.size() > 1 ? (xs.back() - xs.front()) / (3.0 * double(xs.size())) : m_SavedXScale;
-  } else {
-    u = m_Chart->SampleInterval() / 3;
   }
   m_Chart->ZoomAroundCursor(this, u);
 }
