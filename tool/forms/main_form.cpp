@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <mutex>
 
 #include "core/device/ecu_types.h"
@@ -173,6 +174,10 @@ TfrmEcu1::TfrmEcu1(TToolOptions options, QWidget* parent)
   settingsFile_ = options_.settingsFile.empty() ? ToolSettingsFileName() : options_.settingsFile;
   QString settingsWarning;
   try {
+    std::error_code ignored;
+    if (std::filesystem::exists(settingsFile_, ignored) &&
+        !std::filesystem::is_regular_file(settingsFile_, ignored))
+      throw Exception(settingsFile_ + " is not a file");
     LoadSettingsFile(settings_, settingsFile_);
   } catch (const std::exception& e) {
     settingsReadable_ = false;
@@ -433,11 +438,11 @@ void TfrmEcu1::CreateRunStatePanel() {
   connect(travelUnits_, &QButtonGroup::idClicked, this, &TfrmEcu1::SetTravelUnit);
   connect(speedUnits_, &QButtonGroup::idClicked, this, &TfrmEcu1::SetSpeedUnit);
 
-  QGroupBox* battery = MakeGroup(panel_, "Battery", QRect(220, 152, 200, 52));
-  lblBattery_ = MakeLabel(battery, "", QRect(10, 17, 180, 16));
+  QGroupBox* battery = MakeGroup(panel_, "Battery", QRect(220, 152, 200, 46));
+  lblBattery_ = MakeLabel(battery, "", QRect(10, 14, 180, 16));
   lblBattery_->setObjectName("lblBattery");
   lblBattery_->setAccessibleName("Battery");
-  pbBattery_ = MakeGauge(battery, "Battery bar", QRect(10, 35, 180, 10), Qt::Horizontal);
+  pbBattery_ = MakeGauge(battery, "Battery bar", QRect(10, 32, 180, 8), Qt::Horizontal);
   pbBattery_->setObjectName("pbBattery");
   // A plain bar: the style's animated look would repaint all the time.
   pbBattery_->setStyleSheet(
@@ -636,7 +641,7 @@ void TfrmEcu1::ControllerChanged(TController*, uint8_t flags) {
   if (shutDown_) return;
   if (flags & kChangeValues) {
     // The run indicator blinks at the status rate.
-    shpRunning_->setVisible(!shpRunning_->isVisible());
+    shpRunning_->setVisible(shpRunning_->isHidden());
     LiveRefresh();
     firstStatusShown_ = true;
     if (recording_) {
@@ -690,7 +695,7 @@ void TfrmEcu1::LiveRefresh() {
   SetText(lblUnsaved_, FromModel(p.unsaved));
 
   QLabel* current = p.runState >= 0 && p.runState < 5 ? stateLabels_[size_t(p.runState)] : nullptr;
-  if (current && (!lblPointer_->isVisible() || lblPointer_->y() != current->y())) {
+  if (current && (lblPointer_->isHidden() || lblPointer_->y() != current->y())) {
     for (QLabel* l : stateLabels_) l->setStyleSheet("background: transparent; color: black;");
     current->setStyleSheet("background: rgb(20, 100, 50); color: white;");
     lblPointer_->move(lblPointer_->x(), current->y());
@@ -701,7 +706,7 @@ void TfrmEcu1::LiveRefresh() {
 }
 
 QLabel* TfrmEcu1::PointedStateLabel() const {
-  if (!lblPointer_->isVisible()) return nullptr;
+  if (lblPointer_->isHidden()) return nullptr;
   for (QLabel* l : stateLabels_)
     if (l->y() == lblPointer_->y()) return l;
   return nullptr;
@@ -788,11 +793,14 @@ bool TfrmEcu1::eventFilter(QObject* watched, QEvent* event) {
 // --- settings and closing ---
 
 bool TfrmEcu1::SaveSettings() {
-  const QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+  // The normal size of the window and the origin of its frame, as move() takes it.
+  const bool normalState = !isMaximized() && !isMinimized();
+  const QRect normal = normalState ? geometry() : normalGeometry();
+  const QPoint frameOffset = geometry().topLeft() - pos();
   stored_.width = normal.width();
   stored_.height = normal.height();
-  stored_.left = normal.x();
-  stored_.top = normal.y();
+  stored_.left = normalState ? pos().x() : normal.x() - frameOffset.x();
+  stored_.top = normalState ? pos().y() : normal.y() - frameOffset.y();
   stored_.state = isMinimized() ? 1 : isMaximized() ? 2 : 0;
   stored_.units = units_;
   stored_.Write(settings_);

@@ -65,10 +65,10 @@ void DrawBicyclePicture(QPainter& p, const QSize& size) {
   p.drawLine(QPointF(426, 270), frontAxle);
   // Seat, handlebar, crank.
   p.setPen(QPen(QColor(40, 40, 46), 6, Qt::SolidLine, Qt::RoundCap));
-  p.drawLine(seatTop, seatTop + QPointF(-4, -10));
-  p.drawLine(QPointF(262, 202), QPointF(298, 202));
-  p.drawLine(head, head + QPointF(-6, -14));
-  p.drawLine(QPointF(384, 206), QPointF(412, 206));
+  p.drawLine(seatTop, seatTop + QPointF(-2, -6));
+  p.drawLine(QPointF(264, 208), QPointF(298, 208));
+  p.drawLine(head, head + QPointF(-5, -11));
+  p.drawLine(QPointF(384, 211), QPointF(412, 211));
   p.setPen(QPen(QColor(70, 70, 80), 4, Qt::SolidLine, Qt::RoundCap));
   p.drawLine(bracket, bracket + QPointF(14, 18));
   p.setBrush(QColor(70, 70, 80));
