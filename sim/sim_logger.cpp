@@ -1,14 +1,12 @@
 #include "sim/sim_logger.h"
 
-#include "core/device/flash_geometry.h"
-
 #include <algorithm>
 #include <cmath>
 
 #include "core/device/controller.h"
 #include "core/device/device_time.h"
 #include "core/device/flash_geometry.h"
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 #include "core/util/endian.h"
 #include "sim/flash_image_encoder.h"
 
@@ -27,11 +25,45 @@ constexpr size_t kMaxConfigImage = 2980;
 constexpr uint16_t kLogControlSize = 16;
 constexpr uint8_t kLoggingGroupsSize = 48;
 constexpr uint8_t kChannelMapBytes = 32;
+// The keys that guard the destructive commands: erasing the flash, clearing and writing the
+// scratch memory.
+constexpr uint16_t kEraseFlashKey = 0x91FD;
+constexpr uint32_t kClearScratchKey = 0x47D2C3B5;
+constexpr uint16_t kWriteScratchKey = 0xB66F;
 constexpr double kPi = 3.14159265358979323846;
 constexpr uint16_t kPotZero = 3900;
 // The accelerometer inputs are 10-bit: mid-scale at rest, 8.62 g either way.
 constexpr double kAccelMid = 512;
 constexpr double kCountsPerG = 1024 / 17.24;
+
+// The command bytes that start a frame (0x00, the identification, is answered at once).
+bool IsCommand(uint8_t byte) {
+  switch (byte) {
+    case 0x07:
+    case 0x12:
+    case 0x20:
+    case 0x26:
+    case 0x28:
+    case 0x2D:
+    case 0x2E:
+    case 0x31:
+    case 0x32:
+    case 0x39:
+    case 0x3C:
+    case 0x3E:
+    case 0x3F:
+    case 0x40:
+    case 0x42:
+    case 0x43:
+    case 0x44:
+    case 0x45:
+    case 0x46:
+    case 0x7E:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // The configuration image a logger leaves the factory with: the default configuration with
 // the potentiometers' zero counts and the accelerometer calibrated around mid-scale.
@@ -328,9 +360,17 @@ void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out)
   if (inBootloader_) {
     std::vector<uint8_t> answer;
     inBootloader_ = bootloader_.Feed(&byte, 1, answer);
-    for (uint8_t b : answer) out.push_back({b, TReplyKind::Answer});
+    Answer(answer, out);
     return;
   }
+  if (SwitchesToBootloader(byte)) return;
+  if (inFrame_)
+    ReceiveData(byte, nowMs, out);
+  else
+    StartFrame(byte, nowMs, out);
+}
+
+bool TSimLogger::SwitchesToBootloader(uint8_t byte) {
   // 0x0B 0x26 0x59, its first byte outside a frame, hands the link to the bootloader. The 0x26
   // looks like the start of a logging-group command, whose first data byte is never 0x59.
   if (switchStage_ == 2 && byte == 0x59) {
@@ -338,53 +378,33 @@ void TSimLogger::Receive(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out)
     inFrame_ = false;
     inBootloader_ = true;
     bootloader_.Enter();
-    return;
+    return true;
   }
   switchStage_ = (!inFrame_ && byte == 0x0B) ? 1 : (switchStage_ == 1 && byte == 0x26) ? 2 : 0;
-  if (!inFrame_) {
-    switch (byte) {
-      case 0x00: {
-        ++commandCounts_[0];
-        std::vector<uint8_t> id(options_.identification.begin(), options_.identification.end());
-        id.push_back(0);
-        Answer(id, out);
-        return;
-      }
-      case 0x07:
-      case 0x12:
-      case 0x20:
-      case 0x26:
-      case 0x28:
-      case 0x2D:
-      case 0x2E:
-      case 0x31:
-      case 0x32:
-      case 0x39:
-      case 0x3C:
-      case 0x3E:
-      case 0x3F:
-      case 0x40:
-      case 0x42:
-      case 0x43:
-      case 0x44:
-      case 0x45:
-      case 0x46:
-      case 0x7E:
-        break;
-      default:
-        return;  // not a command: ignored
-    }
-    command_ = byte;
-    data_.clear();
-    inFrame_ = true;
-    refusing_ = false;
-    if (DataLength() == 0) {
-      Echo(out);
-      Execute(nowMs, out);
-      inFrame_ = false;
-    }
+  return false;
+}
+
+void TSimLogger::StartFrame(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out) {
+  if (byte == 0x00) {
+    ++commandCounts_[0];
+    std::vector<uint8_t> id(options_.identification.begin(), options_.identification.end());
+    id.push_back(0);
+    Answer(id, out);
     return;
   }
+  if (!IsCommand(byte)) return;  // not a command: ignored
+  command_ = byte;
+  data_.clear();
+  inFrame_ = true;
+  refusing_ = false;
+  if (DataLength() == 0) {
+    Echo(out);
+    Execute(nowMs, out);
+    inFrame_ = false;
+  }
+}
+
+void TSimLogger::ReceiveData(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out) {
   // A refused frame gets no more echoes and no answer: the rest of it is swallowed until the
   // host falls silent, times out and sends anew.
   if (refusing_) return;
@@ -429,51 +449,22 @@ bool TSimLogger::AwaitingCommand(uint64_t nowMs) const {
 void TSimLogger::Execute(uint64_t nowMs, std::vector<TReply>& out) {
   ++commandCounts_[command_];
   const uint8_t* d = data_.data();
-  const uint32_t flashSize = uint32_t(flash_.size());
-  auto flashByte = [&](uint64_t address) -> uint8_t {
-    return flashSize ? flash_[size_t(address % flashSize)] : 0xFF;
-  };
   switch (command_) {
-    case 0x12: {
-      uint16_t date, time;
-      DeviceTimeToFat(GetU32(d), date, time);
-      std::vector<uint8_t> a(4);
-      PutU16(&a[0], date);
-      PutU16(&a[2], time);
-      Answer(a, out);
+    case 0x12:
+      AnswerFatDateTime(GetU32(d), out);
       break;
-    }
     case 0x20:
-      std::copy_n(d + 2, std::min<size_t>(16, data_.size() - 2), logControl_.begin());
-      break;
     case 0x26:
-      std::copy_n(d + 2, std::min<size_t>(48, data_.size() - 2), groups_.begin());
-      break;
     case 0x31:
-      std::copy_n(d + 2, std::min<size_t>(32, data_.size() - 2), channelMap_.begin());
+    case 0x28:
+      StoreBlock();
       break;
-    case 0x28: {
-      configImage_.assign(data_.begin(), data_.end());
-      // The ride follows the wheel settings that were burned.
-      ApplyConfiguration();
+    case 0x2D:
+      AnswerRealtime(nowMs, GetU16(d), GetU16(d + 2), out);
       break;
-    }
-    case 0x2D: {
-      auto block = RealtimeBlock(nowMs);
-      const uint16_t address = GetU16(d), length = GetU16(d + 2);
-      std::vector<uint8_t> a(length, 0);
-      for (uint16_t k = 0; k < length; ++k)
-        if (address + k < 40) a[k] = block[address + k];
-      Answer(a, out);
+    case 0x2E:
+      AnswerAnalog(nowMs, d[1], out);
       break;
-    }
-    case 0x2E: {
-      auto values = AnalogValues(nowMs, d[1]);
-      std::vector<uint8_t> a(values.size() * 2);
-      for (size_t k = 0; k < values.size(); ++k) PutI16(&a[2 * k], values[k]);
-      Answer(a, out);
-      break;
-    }
     case 0x32:
       Answer(configImage_, out);
       break;
@@ -483,65 +474,30 @@ void TSimLogger::Execute(uint64_t nowMs, std::vector<TReply>& out) {
     case 0x3C:
       if (d[0] == 0x01 && d[1] == 0x50) SetClock(GetU32(d + 2), nowMs);
       break;
-    case 0x3E: {
-      const uint32_t address = GetU32(d);
-      const uint16_t length = GetU16(d + 4);
-      std::vector<uint8_t> a(length);
-      for (uint16_t k = 0; k < length; ++k) a[k] = flashByte(uint64_t(address) + k);
-      Answer(a, out);
+    case 0x3E:  // a run of bytes: items of one byte each
+      AnswerFlash(GetU32(d), 1, GetU16(d + 4), 1, out);
       break;
-    }
-    case 0x3F: {
-      const int version = Version();
-      std::vector<uint8_t> a(version >= 102 ? 16 : version >= 101 ? 14 : 10, 0);
-      PutU32(&a[4], sessionStart_);
-      a[9] = uint8_t(options_.flashSizeCode);
-      Answer(a, out);
+    case 0x46:
+      AnswerFlash(GetU32(d), GetU32(d + 4), GetU16(d + 8), GetU16(d + 10), out);
       break;
-    }
+    case 0x3F:
+      AnswerStatus(out);
+      break;
     case 0x40:
-      // Before a download: a logging run in progress ends, its last page written.
-      if (season_ && season_->Logging()) {
-        season_->StopLogging(nowMs, flash_);
-        writeAddress_ = season_->WriteAddress();
-      }
-      runStart_ = Clock(nowMs);
+      EndRunForDownload(nowMs);
       break;
     case 0x42:
-      if (GetU16(d) == 0x91FD) {
-        season_.reset();
-        std::fill(flash_.begin(), flash_.end(), 0xFF);
-        writeAddress_ = 0;
-        sessionStart_ = 0;
-      }
+      if (GetU16(d) == kEraseFlashKey) EraseFlash();
       break;
-    case 0x43: {
-      const uint16_t first = GetU16(d), count = GetU16(d + 2);
-      std::vector<uint8_t> a(2 * size_t(count));
-      for (uint16_t k = 0; k < count; ++k) PutU16(&a[2 * k], scratch_[(first + k) % 256]);
-      Answer(a, out);
+    case 0x43:
+      AnswerScratch(GetU16(d), GetU16(d + 2), out);
       break;
-    }
     case 0x44:
-      if (GetU32(d) == 0x47D2C3B5) scratch_.fill(0xFFFF);
+      if (GetU32(d) == kClearScratchKey) scratch_.fill(0xFFFF);
       break;
     case 0x45:
-      if (GetU16(d) == 0xB66F) {
-        const uint16_t first = GetU16(d + 2), count = GetU16(d + 4);
-        for (uint16_t k = 0; k < count; ++k) scratch_[(first + k) % 256] = GetU16(d + 6 + 2 * k);
-      }
+      if (GetU16(d) == kWriteScratchKey) WriteScratch(GetU16(d + 2), GetU16(d + 4), d + 6);
       break;
-    case 0x46: {
-      const uint32_t start = GetU32(d), stride = GetU32(d + 4);
-      const uint16_t count = GetU16(d + 8), size = GetU16(d + 10);
-      std::vector<uint8_t> a;
-      a.reserve(size_t(count) * size);
-      for (uint32_t k = 0; k < count; ++k)
-        for (uint32_t b = 0; b < size; ++b)
-          a.push_back(flashByte(uint64_t(start) + uint64_t(k) * stride + b));
-      Answer(a, out);
-      break;
-    }
     case 0x7E: {
       // Two buttons, pressed now and then.
       const uint64_t t = (nowMs - startMs_) / 1000;
@@ -551,6 +507,107 @@ void TSimLogger::Execute(uint64_t nowMs, std::vector<TReply>& out) {
     default:
       break;
   }
+}
+
+void TSimLogger::StoreBlock() {
+  // The three fixed blocks follow their two-byte size header; the configuration image keeps its
+  // length word.
+  auto store = [this](auto& block) {
+    std::copy_n(data_.begin() + 2, std::min(block.size(), data_.size() - 2), block.begin());
+  };
+  switch (command_) {
+    case 0x20:
+      store(logControl_);
+      break;
+    case 0x26:
+      store(groups_);
+      break;
+    case 0x31:
+      store(channelMap_);
+      break;
+    case 0x28:
+      configImage_.assign(data_.begin(), data_.end());
+      // The ride follows the wheel settings that were burned.
+      ApplyConfiguration();
+      break;
+    default:
+      break;
+  }
+}
+
+void TSimLogger::AnswerFatDateTime(uint32_t deviceTime, std::vector<TReply>& out) {
+  uint16_t date, time;
+  DeviceTimeToFat(deviceTime, date, time);
+  std::vector<uint8_t> a(4);
+  PutU16(&a[0], date);
+  PutU16(&a[2], time);
+  Answer(a, out);
+}
+
+void TSimLogger::AnswerRealtime(uint64_t nowMs, uint16_t address, uint16_t length,
+                                std::vector<TReply>& out) {
+  const auto block = RealtimeBlock(nowMs);
+  std::vector<uint8_t> a(length, 0);  // beyond the block: zeros
+  for (uint16_t k = 0; k < length; ++k)
+    if (address + k < int(block.size())) a[k] = block[address + k];
+  Answer(a, out);
+}
+
+void TSimLogger::AnswerAnalog(uint64_t nowMs, int count, std::vector<TReply>& out) {
+  const auto values = AnalogValues(nowMs, count);
+  std::vector<uint8_t> a(values.size() * 2);
+  for (size_t k = 0; k < values.size(); ++k) PutI16(&a[2 * k], values[k]);
+  Answer(a, out);
+}
+
+void TSimLogger::AnswerFlash(uint32_t start, uint32_t stride, uint16_t count, uint16_t size,
+                             std::vector<TReply>& out) {
+  // Addresses wrap around the ring of sectors; without a flash every byte reads erased.
+  const uint64_t flashSize = flash_.size();
+  std::vector<uint8_t> a;
+  a.reserve(size_t(count) * size);
+  for (uint32_t k = 0; k < count; ++k)
+    for (uint32_t b = 0; b < size; ++b) {
+      const uint64_t address = uint64_t(start) + uint64_t(k) * stride + b;
+      a.push_back(flashSize ? flash_[size_t(address % flashSize)] : 0xFF);
+    }
+  Answer(a, out);
+}
+
+void TSimLogger::AnswerStatus(std::vector<TReply>& out) {
+  // Newer firmware sends a longer status; the session start and the flash size code are in all.
+  const int version = Version();
+  std::vector<uint8_t> a(version >= 102 ? 16 : version >= 101 ? 14 : 10, 0);
+  PutU32(&a[4], sessionStart_);
+  a[9] = uint8_t(options_.flashSizeCode);
+  Answer(a, out);
+}
+
+void TSimLogger::EndRunForDownload(uint64_t nowMs) {
+  // Before a download: a logging run in progress ends, its last page written.
+  if (season_ && season_->Logging()) {
+    season_->StopLogging(nowMs, flash_);
+    writeAddress_ = season_->WriteAddress();
+  }
+  runStart_ = Clock(nowMs);
+}
+
+void TSimLogger::EraseFlash() {
+  season_.reset();
+  std::fill(flash_.begin(), flash_.end(), 0xFF);
+  writeAddress_ = 0;
+  sessionStart_ = 0;
+}
+
+void TSimLogger::AnswerScratch(uint16_t first, uint16_t count, std::vector<TReply>& out) {
+  std::vector<uint8_t> a(2 * size_t(count));
+  for (uint16_t k = 0; k < count; ++k) PutU16(&a[2 * k], scratch_[(first + k) % scratch_.size()]);
+  Answer(a, out);
+}
+
+void TSimLogger::WriteScratch(uint16_t first, uint16_t count, const uint8_t* words) {
+  for (uint16_t k = 0; k < count; ++k)
+    scratch_[(first + k) % scratch_.size()] = GetU16(words + 2 * k);
 }
 
 void TSimLogger::ApplyConfiguration() {

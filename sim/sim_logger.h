@@ -109,7 +109,25 @@ class TSimLogger {
   std::vector<int16_t> AnalogValues(uint64_t nowMs, int count);
 
  private:
+  // The steps of a byte from the host: the switch to the bootloader, a frame's command byte and
+  // its data bytes.
+  bool SwitchesToBootloader(uint8_t byte);
+  void StartFrame(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out);
+  void ReceiveData(uint8_t byte, uint64_t nowMs, std::vector<TReply>& out);
+  // Carries out a complete frame.
   void Execute(uint64_t nowMs, std::vector<TReply>& out);
+  // What the commands do.
+  void StoreBlock();
+  void AnswerFatDateTime(uint32_t deviceTime, std::vector<TReply>& out);
+  void AnswerRealtime(uint64_t nowMs, uint16_t address, uint16_t length, std::vector<TReply>& out);
+  void AnswerAnalog(uint64_t nowMs, int count, std::vector<TReply>& out);
+  void AnswerFlash(uint32_t start, uint32_t stride, uint16_t count, uint16_t size,
+                   std::vector<TReply>& out);
+  void AnswerStatus(std::vector<TReply>& out);
+  void EndRunForDownload(uint64_t nowMs);
+  void EraseFlash();
+  void AnswerScratch(uint16_t first, uint16_t count, std::vector<TReply>& out);
+  void WriteScratch(uint16_t first, uint16_t count, const uint8_t* words);
   int DataLength() const;
   // The frame so far states what the logger does not take.
   bool Refuses() const;
