@@ -36,7 +36,7 @@
 #include <span>
 #include <vector>
 
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 #include "core/util/date_time.h"
 
 namespace qvl {

@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "sim/sim_link.h"
-#include "transport/fake_hid_device.h"
+#include "sim/fake_hid_device.h"
 
 namespace qvl::sim {
 

@@ -18,7 +18,7 @@
 #include <random>
 #include <vector>
 
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 #include "sim/flash_image_encoder.h"
 
 namespace qvl::sim {

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "sim/sim_link.h"
-#include "transport/fake_hid_device.h"
+#include "sim/fake_hid_device.h"
 
 namespace qvl::sim {
 

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 
 namespace qvl {
 

@@ -39,6 +39,7 @@
 
 #include "core/device/comm_channel.h"
 #include "core/device/device_time.h"
+#include "core/util/interval_timer.h"
 #include "transport/hid_comm.h"
 #include "transport/named_mutex.h"
 #include "transport/tevraw_frame.h"
@@ -72,28 +73,6 @@ struct TTevraIndicator {
   int level = 0;
   std::string hint;
   uint64_t lastUpdateMs = 0;
-};
-
-// Runs a function every period on a thread of its own while enabled. The function's failures
-// stay on that thread (the handler gets their text).
-class TIntervalTimer {
- public:
-  TIntervalTimer(int periodMs, std::function<void()> tick,
-                 std::function<void(const std::string&)> onError);
-  ~TIntervalTimer();
-  void SetEnabled(bool enabled);
-  bool Enabled() const { return enabled_; }
-
- private:
-  void Run();
-  int periodMs_;
-  std::function<void()> tick_;
-  std::function<void(const std::string&)> onError_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stop_ = false;
-  std::atomic<bool> enabled_{false};
-  std::thread thread_;
 };
 
 struct TTevraWOptions {

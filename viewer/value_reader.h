@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "core/device/controller.h"
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 
 namespace qvl {
 

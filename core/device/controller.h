@@ -17,8 +17,8 @@
 #include "core/device/config_block.h"
 #include "core/device/device_time.h"
 #include "core/device/ecu_types.h"
-#include "core/logdata/matrix.h"
-#include "core/logdata/sensor.h"
+#include "core/device/matrix.h"
+#include "core/device/sensor.h"
 #include "core/util/byte_stream.h"
 #include "core/util/date_time.h"
 

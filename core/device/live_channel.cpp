@@ -16,7 +16,6 @@
 
 #include "core/device/controller.h"
 #include "core/device/live_sample.h"
-#include "core/logdata/data_log_store.h"
 #include "core/util/byte_stream.h"
 #include "core/util/endian.h"
 #include "core/util/exceptions.h"
@@ -355,12 +354,6 @@ void SendLiveView(TLiveSharedBlock& block, TController& controller, const TLogAr
   std::vector<uint8_t> bytes = EncodeLiveSamples(samples);
   if (!TLiveEndpoint::Send(id, kLiveSamplesMessage, bytes.data(), bytes.size()))
     throw Exception("Cannot open viewer");
-}
-
-void ReplaceLiveSamples(std::unique_ptr<TDataLogStore>& store, TLogArray samples) {
-  if (!store) store = std::make_unique<TDataLogStore>();
-  store->SetPeriod(kLiveSamplePeriod);
-  store->SetRecords(std::move(samples));
 }
 
 void TLiveReceiver::Handle(uint32_t identifier, const std::vector<uint8_t>& bytes) {

@@ -18,12 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 
 namespace qvl {
 
 class TController;
-class TDataLogStore;
 
 // Ticks of live samples are tenths of a second.
 constexpr int32_t kLiveSamplePeriod = 100;
@@ -118,10 +117,6 @@ class TLiveEndpoint {
 // samples go in one message.
 void SendLiveView(TLiveSharedBlock& block, TController& controller, const TLogArray& samples,
                   const std::function<void()>& startViewer, int waitMs = kViewerStartWaitMs);
-
-// A viewer's live store takes a block of live samples: created when there is none, its
-// samples replaced as a whole and split into runs and sessions.
-void ReplaceLiveSamples(std::unique_ptr<TDataLogStore>& store, TLogArray samples);
 
 // A viewer's reception: 27190 reads the configuration (marking it in sync), 31316 hands the
 // samples on while a live configuration is present, other identifiers are ignored.

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 
 namespace qvl {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "core/device/live_channel.h"
 #include "core/util/endian.h"
 #include "core/util/exceptions.h"
 
@@ -192,7 +193,7 @@ void TDataLogStore::IndexImage() {
   startTick_ = FindTimestamp(0);
   size_t last = size / kFlashPageSize * kFlashPageSize;
   if (size < last + 6) last -= kFlashPageSize;  // a whole page keeps this at 0 or above
-  FindTimestamp(last);  // the last page must have a timestamp
+  FindTimestamp(last);                          // the last page must have a timestamp
   // A last page whose timestamp does not fit the pages before it (damaged, or left from an
   // older recording) would give the run any length up to weeks: the run ends with the last page
   // that fits, and the end of the image is reported as damaged.
@@ -827,6 +828,12 @@ uint32_t TDataLogStore::ChannelPeriod(int channel) const {
   const int g = channelMap_[size_t(channel)].group;
   if (g < 0 || size_t(g) >= groups_.size()) return 0;
   return groups_[size_t(g)].period;
+}
+
+void ReplaceLiveSamples(std::unique_ptr<TDataLogStore>& store, TLogArray samples) {
+  if (!store) store = std::make_unique<TDataLogStore>();
+  store->SetPeriod(kLiveSamplePeriod);
+  store->SetRecords(std::move(samples));
 }
 
 }  // namespace qvl

@@ -11,10 +11,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 #include "core/util/byte_stream.h"
 
 namespace qvl {
@@ -207,5 +208,9 @@ class TDataLogStore {
   uint32_t recordTime_ = 0;
   int32_t valueScale_ = 1;
 };
+
+// A viewer's live store takes a block of live samples: created when there is none, its
+// samples replaced as a whole and split into runs and sessions.
+void ReplaceLiveSamples(std::unique_ptr<TDataLogStore>& store, TLogArray samples);
 
 }  // namespace qvl

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 #include "core/util/byte_stream.h"
 #include "core/util/date_time.h"
 

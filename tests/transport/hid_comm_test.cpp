@@ -10,7 +10,7 @@
 #include "core/util/exceptions.h"
 #include "staged_clock.h"
 #include "transport/comm_channel_registry.h"
-#include "transport/fake_hid_device.h"
+#include "sim/fake_hid_device.h"
 #include "transport/hid_comm.h"
 
 namespace qvl {

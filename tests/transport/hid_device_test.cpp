@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "core/util/exceptions.h"
-#include "transport/fake_hid_device.h"
+#include "sim/fake_hid_device.h"
 #include "transport/hid_comm.h"
 #include "transport/named_mutex.h"
 

@@ -15,7 +15,7 @@
 #include "core/util/exceptions.h"
 #include "sim/sim_tevraw_adapter.h"
 #include "transport/comm_channel_registry.h"
-#include "transport/fake_hid_device.h"
+#include "sim/fake_hid_device.h"
 #include "transport/tevraw_comm.h"
 
 namespace qvl {

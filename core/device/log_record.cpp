@@ -1,4 +1,4 @@
-#include "core/logdata/log_record.h"
+#include "core/device/log_record.h"
 
 #include "core/util/endian.h"
 

@@ -1,4 +1,4 @@
-#include "core/logdata/matrix.h"
+#include "core/device/matrix.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/logdata/sensor.h"
+#include "core/device/sensor.h"
 
 #include <cmath>
 #include <cstdlib>

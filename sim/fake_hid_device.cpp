@@ -1,4 +1,4 @@
-#include "transport/fake_hid_device.h"
+#include "sim/fake_hid_device.h"
 
 #include <algorithm>
 #include <chrono>
