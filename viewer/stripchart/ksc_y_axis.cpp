@@ -49,7 +49,7 @@ void TKscYAxis::SetRange(double step, double top, double bottom) {
 }
 
 void TKscYAxis::MoveRange(double top, double bottom) {
-  Apply(m_AutoStep ? 0 : m_Step, top, bottom, m_AutoStep);
+  Apply(autoStep_ ? 0 : step_, top, bottom, autoStep_);
 }
 
 void TKscYAxis::Apply(double step, double top, double bottom, bool autoStep) {
@@ -57,19 +57,19 @@ void TKscYAxis::Apply(double step, double top, double bottom, bool autoStep) {
   if (std::fabs(top - bottom) < kMinSpan) top = bottom + kMinSpan;
   double span = top - bottom;
   if (step == 0 || std::fabs(span / step) > kMaxTicks) {
-    step = ChooseStep(top, bottom, m_Height);
+    step = ChooseStep(top, bottom, height_);
   } else if ((step < 0) != (span < 0)) {
     step = -step;  // the step follows the direction of the axis
   }
-  m_Top = top;
-  m_Bottom = bottom;
-  m_Step = step;
-  m_AutoStep = autoStep;
+  top_ = top;
+  bottom_ = bottom;
+  step_ = step;
+  autoStep_ = autoStep;
   ComputeTicks();
 }
 
 void TKscYAxis::ZoomY(int mode, bool recomputeStep, double factor) {
-  double top = m_Top, bottom = m_Bottom;
+  double top = top_, bottom = bottom_;
   double span = top - bottom;
   switch (mode) {
     case 0:
@@ -88,34 +88,34 @@ void TKscYAxis::ZoomY(int mode, bool recomputeStep, double factor) {
   if (recomputeStep)
     Apply(0, top, bottom, true);
   else
-    Apply(m_Step, top, bottom, m_AutoStep);
+    Apply(step_, top, bottom, autoStep_);
 }
 
 void TKscYAxis::SetHeight(int height) {
-  if (height == m_Height) return;
-  m_Height = height;
-  if (m_AutoStep)
-    Apply(0, m_Top, m_Bottom, true);
+  if (height == height_) return;
+  height_ = height;
+  if (autoStep_)
+    Apply(0, top_, bottom_, true);
   else
     ComputeTicks();
 }
 
 void TKscYAxis::ComputeTicks() {
-  double h = EffectiveHeight(m_Height);
-  m_Decimals = std::max(0, int(-std::round(std::log10(std::fabs(m_Step)) - 0.2)));
-  m_FirstTick = std::llround(m_Bottom / m_Step);
-  long long lastTick = std::llround(m_Top / m_Step);
-  m_TickPixels.clear();
-  if (lastTick - m_FirstTick > (long long)kMaxTicks + 2) lastTick = m_FirstTick - 1;
-  double span = m_Top - m_Bottom;
-  for (long long index = m_FirstTick; index <= lastTick; ++index)
-    m_TickPixels.push_back(int(std::round((double(index) * m_Step - m_Bottom) * h / span)));
-  ++m_Generation;
+  double h = EffectiveHeight(height_);
+  decimals_ = std::max(0, int(-std::round(std::log10(std::fabs(step_)) - 0.2)));
+  firstTick_ = std::llround(bottom_ / step_);
+  long long lastTick = std::llround(top_ / step_);
+  tickPixels_.clear();
+  if (lastTick - firstTick_ > (long long)kMaxTicks + 2) lastTick = firstTick_ - 1;
+  double span = top_ - bottom_;
+  for (long long index = firstTick_; index <= lastTick; ++index)
+    tickPixels_.push_back(int(std::round((double(index) * step_ - bottom_) * h / span)));
+  ++generation_;
 }
 
 int TKscYAxis::ValueToPixel(double value, int height) const {
   if (height <= 0) return 0;
-  double y = (m_Top - value) * height / (m_Top - m_Bottom);
+  double y = (top_ - value) * height / (top_ - bottom_);
   if (!(y >= 0)) return 0;  // also NaN
   if (y > height - 1) return height - 1;
   return int(y);

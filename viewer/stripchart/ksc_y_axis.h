@@ -27,19 +27,19 @@ class TKscYAxis {
   // The band height in pixels the ticks are placed for (100 when 0 is given). Changing it
   // recomputes the tick positions; the step is chosen anew only when the axis chose it.
   void SetHeight(int height);
-  int Height() const { return m_Height; }
+  int Height() const { return height_; }
 
-  double Top() const { return m_Top; }
-  double Bottom() const { return m_Bottom; }
-  double Step() const { return m_Step; }
-  bool Inverted() const { return m_Top < m_Bottom; }
-  bool AutoStep() const { return m_AutoStep; }
-  long long FirstTick() const { return m_FirstTick; }
-  int Decimals() const { return m_Decimals; }
+  double Top() const { return top_; }
+  double Bottom() const { return bottom_; }
+  double Step() const { return step_; }
+  bool Inverted() const { return top_ < bottom_; }
+  bool AutoStep() const { return autoStep_; }
+  long long FirstTick() const { return firstTick_; }
+  int Decimals() const { return decimals_; }
   // Pixel of each tick, counted upwards from the band bottom; tick k has value
   // (FirstTick() + k) * Step().
-  const std::vector<int>& TickPixels() const { return m_TickPixels; }
-  double TickValue(int k) const { return double(m_FirstTick + k) * m_Step; }
+  const std::vector<int>& TickPixels() const { return tickPixels_; }
+  double TickValue(int k) const { return double(firstTick_ + k) * step_; }
 
   // Pixel row of `value` from the band top: (top - value) * height / (top - bottom), limited to
   // 0 .. height - 1.
@@ -47,7 +47,7 @@ class TKscYAxis {
 
   // Bumped whenever the range or the ticks change, so that curves know their cached pixel
   // columns are stale.
-  std::uint64_t Generation() const { return m_Generation; }
+  std::uint64_t Generation() const { return generation_; }
 
   // The step the axis would choose for a span on a band of `height` pixels.
   static double ChooseStep(double top, double bottom, int height);
@@ -56,15 +56,15 @@ class TKscYAxis {
   void Apply(double step, double top, double bottom, bool autoStep);
   void ComputeTicks();
 
-  double m_Top = 1;
-  double m_Bottom = 0;
-  double m_Step = 0.5;
-  bool m_AutoStep = true;
-  long long m_FirstTick = 0;
-  int m_Decimals = 0;
-  int m_Height = 100;
-  std::vector<int> m_TickPixels;
-  std::uint64_t m_Generation = 1;
+  double top_ = 1;
+  double bottom_ = 0;
+  double step_ = 0.5;
+  bool autoStep_ = true;
+  long long firstTick_ = 0;
+  int decimals_ = 0;
+  int height_ = 100;
+  std::vector<int> tickPixels_;
+  std::uint64_t generation_ = 1;
 };
 
 }  // namespace qvl

@@ -24,28 +24,28 @@ inline void Add(TMinMax& r, const TMinMax& e) {
 }  // namespace
 
 void TMinMaxPyramid::Clear() {
-  m_Samples = nullptr;
-  m_Count = 0;
-  m_Levels.clear();
+  samples_ = nullptr;
+  count_ = 0;
+  levels_.clear();
 }
 
 void TMinMaxPyramid::Build(const float* samples, std::size_t count) {
   Clear();
-  m_Samples = samples;
-  m_Count = samples ? count : 0;
-  if (m_Count <= kFactor) return;
+  samples_ = samples;
+  count_ = samples ? count : 0;
+  if (count_ <= kFactor) return;
   // Level 1 straight from the samples.
-  std::vector<TMinMax> level((m_Count + kFactor - 1) / kFactor);
+  std::vector<TMinMax> level((count_ + kFactor - 1) / kFactor);
   for (std::size_t b = 0; b < level.size(); ++b) {
     TMinMax r = kEmpty;
-    std::size_t end = std::min(m_Count, (b + 1) * kFactor);
+    std::size_t end = std::min(count_, (b + 1) * kFactor);
     for (std::size_t i = b * kFactor; i < end; ++i) Add(r, samples[i]);
     level[b] = r;
   }
-  m_Levels.push_back(std::move(level));
+  levels_.push_back(std::move(level));
   // Coarser levels from the one below, until one entry covers everything.
-  while (m_Levels.back().size() > kFactor) {
-    const std::vector<TMinMax>& below = m_Levels.back();
+  while (levels_.back().size() > kFactor) {
+    const std::vector<TMinMax>& below = levels_.back();
     std::vector<TMinMax> next((below.size() + kFactor - 1) / kFactor);
     for (std::size_t b = 0; b < next.size(); ++b) {
       TMinMax r = kEmpty;
@@ -53,13 +53,13 @@ void TMinMaxPyramid::Build(const float* samples, std::size_t count) {
       for (std::size_t i = b * kFactor; i < end; ++i) Add(r, below[i]);
       next[b] = r;
     }
-    m_Levels.push_back(std::move(next));
+    levels_.push_back(std::move(next));
   }
 }
 
 TMinMax TMinMaxPyramid::Range(std::size_t first, std::size_t last) const {
   TMinMax r = kEmpty;
-  last = std::min(last, m_Count);
+  last = std::min(last, count_);
   if (first >= last) return r;
   // Climb while the stretch is long: at each level take the partial blocks at both ends from
   // the level below and continue with the whole blocks one level up.
@@ -67,19 +67,19 @@ TMinMax TMinMaxPyramid::Range(std::size_t first, std::size_t last) const {
   // Level 0: single samples.
   {
     std::size_t loUp = (lo + kFactor - 1) / kFactor, hiUp = hi / kFactor;
-    if (m_Levels.empty() || loUp >= hiUp) {
-      for (std::size_t i = lo; i < hi; ++i) Add(r, m_Samples[i]);
+    if (levels_.empty() || loUp >= hiUp) {
+      for (std::size_t i = lo; i < hi; ++i) Add(r, samples_[i]);
       return r;
     }
-    for (std::size_t i = lo; i < loUp * kFactor; ++i) Add(r, m_Samples[i]);
-    for (std::size_t i = hiUp * kFactor; i < hi; ++i) Add(r, m_Samples[i]);
+    for (std::size_t i = lo; i < loUp * kFactor; ++i) Add(r, samples_[i]);
+    for (std::size_t i = hiUp * kFactor; i < hi; ++i) Add(r, samples_[i]);
     lo = loUp;
     hi = hiUp;
   }
-  for (std::size_t k = 0; k < m_Levels.size(); ++k) {
-    const std::vector<TMinMax>& level = m_Levels[k];
+  for (std::size_t k = 0; k < levels_.size(); ++k) {
+    const std::vector<TMinMax>& level = levels_[k];
     std::size_t loUp = (lo + kFactor - 1) / kFactor, hiUp = hi / kFactor;
-    if (k + 1 == m_Levels.size() || loUp >= hiUp) {
+    if (k + 1 == levels_.size() || loUp >= hiUp) {
       for (std::size_t i = lo; i < hi; ++i) Add(r, level[i]);
       return r;
     }
@@ -92,9 +92,9 @@ TMinMax TMinMaxPyramid::Range(std::size_t first, std::size_t last) const {
 }
 
 void TMinMaxPyramid::Prefetch(std::size_t index) const {
-  if (index >= m_Count) return;
-  __builtin_prefetch(m_Samples + index);
-  for (const auto& level : m_Levels) {
+  if (index >= count_) return;
+  __builtin_prefetch(samples_ + index);
+  for (const auto& level : levels_) {
     index /= kFactor;
     if (index >= level.size()) return;
     __builtin_prefetch(level.data() + index);
@@ -103,7 +103,7 @@ void TMinMaxPyramid::Prefetch(std::size_t index) const {
 
 std::size_t TMinMaxPyramid::MemoryBytes() const {
   std::size_t bytes = 0;
-  for (const auto& level : m_Levels) bytes += level.capacity() * sizeof(TMinMax);
+  for (const auto& level : levels_) bytes += level.capacity() * sizeof(TMinMax);
   return bytes;
 }
 

@@ -26,7 +26,7 @@ class TMinMaxPyramid {
   void Build(const float* samples, std::size_t count);
   void Clear();
 
-  std::size_t Count() const { return m_Count; }
+  std::size_t Count() const { return count_; }
 
   // Minimum and maximum of samples [first, last) (clamped to the data); Empty() when the
   // stretch holds no number.
@@ -39,12 +39,12 @@ class TMinMaxPyramid {
 
   // Bytes held by the levels above the samples.
   std::size_t MemoryBytes() const;
-  std::size_t LevelCount() const { return m_Levels.size(); }
+  std::size_t LevelCount() const { return levels_.size(); }
 
  private:
-  const float* m_Samples = nullptr;
-  std::size_t m_Count = 0;
-  std::vector<std::vector<TMinMax>> m_Levels;  // m_Levels[0] is level 1
+  const float* samples_ = nullptr;
+  std::size_t count_ = 0;
+  std::vector<std::vector<TMinMax>> levels_;  // levels_[0] is level 1
 };
 
 }  // namespace qvl

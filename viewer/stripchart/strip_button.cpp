@@ -132,7 +132,7 @@ void DrawStripGlyph(QPainter& p, const QRect& r, TStripGlyph glyph, const QColor
 
 TStripButton::TStripButton(QWidget* parent, TStripGlyph glyph, const QString& caption,
                            const QString& hint, const QColor& fontColour)
-    : QAbstractButton(parent), m_Glyph(glyph), m_Hint(hint), m_FontColour(fontColour) {
+    : QAbstractButton(parent), glyph_(glyph), hint_(hint), fontColour_(fontColour) {
   setText(caption);
   setToolTip(HintToToolTip(hint));
   setFocusPolicy(Qt::NoFocus);
@@ -158,18 +158,18 @@ void TStripButton::paintEvent(QPaintEvent*) {
   p.drawLine(r.right() - 1, r.top() + 1, r.right() - 1, r.bottom() - 1);
   QRect inner = r.adjusted(1, 1, -2, -2);
   if (down) inner.translate(1, 1);
-  if (m_Glyph != TStripGlyph::None) {
-    DrawStripGlyph(p, inner, m_Glyph, isEnabled() ? m_FontColour : kShadow);
+  if (glyph_ != TStripGlyph::None) {
+    DrawStripGlyph(p, inner, glyph_, isEnabled() ? fontColour_ : kShadow);
   } else {
-    p.setPen(isEnabled() ? m_FontColour : kShadow);
+    p.setPen(isEnabled() ? fontColour_ : kShadow);
     p.drawText(inner, Qt::AlignCenter, text());
   }
 }
 
 void TStripButton::mousePressEvent(QMouseEvent* event) {
-  m_PressModifiers = event->modifiers();
+  pressModifiers_ = event->modifiers();
   if (event->button() == Qt::RightButton) {
-    m_RightDown = true;
+    rightDown_ = true;
     event->accept();
     return;
   }
@@ -180,8 +180,8 @@ void TStripButton::mousePressEvent(QMouseEvent* event) {
 void TStripButton::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton) {
     bool inside = rect().contains(event->position().toPoint());
-    if (m_RightDown && inside) emit RightClicked();
-    m_RightDown = false;
+    if (rightDown_ && inside) emit RightClicked();
+    rightDown_ = false;
     event->accept();
     return;
   }
@@ -191,13 +191,13 @@ void TStripButton::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 TStripToolBar::TStripToolBar(QWidget* parent, const QColor& colour, const QString& hint)
-    : QWidget(parent), m_Colour(colour), m_Hint(hint) {
+    : QWidget(parent), colour_(colour), hint_(hint) {
   if (!hint.isEmpty()) setToolTip(HintToToolTip(hint));
 }
 
 void TStripToolBar::paintEvent(QPaintEvent* event) {
   QPainter p(this);
-  p.fillRect(event->rect(), m_Colour);
+  p.fillRect(event->rect(), colour_);
 }
 
 void TStripToolBar::mouseDoubleClickEvent(QMouseEvent* event) {

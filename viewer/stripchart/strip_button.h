@@ -42,11 +42,11 @@ class TStripButton : public QAbstractButton {
   TStripButton(QWidget* parent, TStripGlyph glyph, const QString& caption, const QString& hint,
                const QColor& fontColour);
 
-  TStripGlyph Glyph() const { return m_Glyph; }
+  TStripGlyph Glyph() const { return glyph_; }
   QString Caption() const { return text(); }
   // The hint exactly as given ("\r" separates its lines).
-  const QString& Hint() const { return m_Hint; }
-  Qt::KeyboardModifiers PressModifiers() const { return m_PressModifiers; }
+  const QString& Hint() const { return hint_; }
+  Qt::KeyboardModifiers PressModifiers() const { return pressModifiers_; }
 
  signals:
   void RightClicked();
@@ -60,11 +60,11 @@ class TStripButton : public QAbstractButton {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
-  TStripGlyph m_Glyph;
-  QString m_Hint;
-  QColor m_FontColour;
-  Qt::KeyboardModifiers m_PressModifiers;
-  bool m_RightDown = false;
+  TStripGlyph glyph_;
+  QString hint_;
+  QColor fontColour_;
+  Qt::KeyboardModifiers pressModifiers_;
+  bool rightDown_ = false;
 };
 
 // A plain coloured panel that holds buttons and reports a double click.
@@ -72,7 +72,7 @@ class TStripToolBar : public QWidget {
   Q_OBJECT
  public:
   TStripToolBar(QWidget* parent, const QColor& colour, const QString& hint);
-  const QString& Hint() const { return m_Hint; }
+  const QString& Hint() const { return hint_; }
 
  signals:
   void DoubleClicked();
@@ -82,8 +82,8 @@ class TStripToolBar : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
-  QColor m_Colour;
-  QString m_Hint;
+  QColor colour_;
+  QString hint_;
 };
 
 }  // namespace qvl

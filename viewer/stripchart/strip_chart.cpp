@@ -36,120 +36,128 @@ const TZoomButtonInfo kZoomButtons[4] = {
 
 }  // namespace
 
-QColor ColorToQColor(TColor colour) {
-  return QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
-}
-
 TKelStripChart::TKelStripChart(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
-  m_ScaleFont = QFont(QStringLiteral("Tahoma"));
-  m_ScaleFont.setStyleHint(QFont::SansSerif);
-  m_ScaleFont.setPixelSize(13);
-  m_TitleFont = QFont(QStringLiteral("Tahoma"));
-  m_TitleFont.setStyleHint(QFont::SansSerif);
-  m_TitleFont.setPixelSize(15);
-  m_TitleFont.setBold(true);
-  m_DefaultPen = QPen(Qt::white, 0);
-  m_GridPen = QPen(QColor(0x80, 0x80, 0x80), 0, Qt::DotLine);
-  m_TimeStep = TimeAxisStep(m_PixelsPerUnit);
+  scaleFont_ = QFont(QStringLiteral("Tahoma"));
+  scaleFont_.setStyleHint(QFont::SansSerif);
+  scaleFont_.setPixelSize(13);
+  titleFont_ = QFont(QStringLiteral("Tahoma"));
+  titleFont_.setStyleHint(QFont::SansSerif);
+  titleFont_.setPixelSize(15);
+  titleFont_.setBold(true);
+  defaultPen_ = QPen(Qt::white, 0);
+  gridPen_ = QPen(QColor(0x80, 0x80, 0x80), 0, Qt::DotLine);
+  timeStep_ = TimeAxisStep(pixelsPerUnit_);
 
-  m_ScrollBar = new QScrollBar(Qt::Horizontal, this);
-  connect(m_ScrollBar, &QAbstractSlider::actionTriggered, this, &TKelStripChart::ScrollBarAction);
-  m_TopBar = new TStripToolBar(
+  scrollBar_ = new QScrollBar(Qt::Horizontal, this);
+  connect(scrollBar_, &QAbstractSlider::actionTriggered, this, &TKelStripChart::ScrollBarAction);
+  topBar_ = new TStripToolBar(
       this, kToolBarBlue, QStringLiteral("Double click this band to show full extent of curves"));
-  connect(m_TopBar, &TStripToolBar::DoubleClicked, this, &TKelStripChart::ShowFullExtent);
+  connect(topBar_, &TStripToolBar::DoubleClicked, this, &TKelStripChart::ShowFullExtent);
   for (int i = 0; i < 4; ++i) {
-    auto* b = new TStripButton(m_TopBar, kZoomButtons[i].Glyph, QString(),
+    auto* b = new TStripButton(topBar_, kZoomButtons[i].Glyph, QString(),
                                QString::fromLatin1(kZoomButtons[i].Hint), Qt::black);
     b->resize(17, 14);
     connect(b, &QAbstractButton::clicked, this,
             [this, i] { ZoomX(kZoomButtons[i].Anchor, kZoomButtons[i].Factor); });
-    m_ZoomButtons[std::size_t(i)] = b;
+    zoomButtons_[std::size_t(i)] = b;
   }
-  m_RightBar = new TStripToolBar(this, kToolBarBlue, QString());
+  rightBar_ = new TStripToolBar(this, kToolBarBlue, QString());
   PlaceToolBars();
 }
 
 TKelStripChart::~TKelStripChart() {
   // Bands delete their buttons, which are children of the toolbars: delete them first.
-  m_Channels.clear();
+  channels_.clear();
 }
 
 // ---------------------------------------------------------------- properties
 
 void TKelStripChart::SetHorizontalScrollBar(bool on) {
-  if (on == m_HasScrollBar) return;
-  m_HasScrollBar = on;
+  if (on == hasScrollBar_) return;
+  hasScrollBar_ = on;
   PlaceToolBars();
   Changed(kNeedLayout | kNeedExtent, QRegion(rect()));
 }
 
 void TKelStripChart::SetRightToolBar(bool on) {
-  if (on == m_HasRightBar) return;
-  m_HasRightBar = on;
+  if (on == hasRightBar_) return;
+  hasRightBar_ = on;
   PlaceToolBars();
   Changed(kNeedLayout | kNeedExtent, QRegion(rect()));
 }
 
 void TKelStripChart::SetTopToolBar(bool on) {
-  if (on == m_HasTopBar) return;
-  m_HasTopBar = on;
+  if (on == hasTopBar_) return;
+  hasTopBar_ = on;
   PlaceToolBars();
   Changed(kNeedLayout | kNeedExtent, QRegion(rect()));
 }
 
 void TKelStripChart::SetScaleFont(const QFont& font, const QColor& colour) {
-  m_ScaleFont = font;
-  m_ScaleColour = colour;
+  scaleFont_ = font;
+  scaleColour_ = colour;
   InvalidateAll();
 }
 
 void TKelStripChart::SetTitleFont(const QFont& font, const QColor& colour) {
-  m_TitleFont = font;
-  m_TitleColour = colour;
+  titleFont_ = font;
+  titleColour_ = colour;
   InvalidateAll();
 }
 
 void TKelStripChart::SetBrush(const QColor& background) {
-  m_Background = background;
+  background_ = background;
   InvalidateAll();
 }
 
 void TKelStripChart::SetXScale(double unitsPerPixel) {
   double ppu = unitsPerPixel < 1e-20 || !std::isfinite(unitsPerPixel) ? 1.0 : 1.0 / unitsPerPixel;
-  if (ppu == m_PixelsPerUnit) return;
-  m_PixelsPerUnit = ppu;
-  m_TimeStep = TimeAxisStep(m_PixelsPerUnit);
+  if (ppu == pixelsPerUnit_) return;
+  pixelsPerUnit_ = ppu;
+  timeStep_ = TimeAxisStep(pixelsPerUnit_);
   Changed(kNeedExtent, PlotAndLabels());
 }
 
 // ---------------------------------------------------------------- updates
 
 void TKelStripChart::BeginUpdate() {
-  ++m_UpdateDepth;
+  ++updateDepth_;
 }
 
 void TKelStripChart::EndUpdate() {
-  if (m_UpdateDepth > 0) --m_UpdateDepth;
-  if (m_UpdateDepth == 0) Flush();
+  if (updateDepth_ > 0) --updateDepth_;
+  if (updateDepth_ == 0) Flush();
 }
 
 void TKelStripChart::Changed(unsigned what, const QRegion& dirty) {
-  m_Pending |= what;
-  m_Dirty |= dirty;
-  if (m_UpdateDepth == 0) Flush();
+  pending_ |= what;
+  dirty_ |= dirty;
+  if (updateDepth_ == 0) Flush();
 }
 
 void TKelStripChart::Flush() {
-  if (m_Pending & kNeedLayout) Relayout();
-  if (m_Pending & (kNeedExtent | kNeedLayout)) {
+  if (pending_ & kNeedLayout) Relayout();
+  if (pending_ & (kNeedExtent | kNeedLayout)) {
     RecomputeExtent();
     UpdateScrollBar();
     PlaceCursorButtons();
   }
-  m_Pending = 0;
-  if (!m_Dirty.isEmpty()) update(m_Dirty);
+  pending_ = 0;
+  if (!dirty_.isEmpty()) update(dirty_);
+}
+
+void TKelStripChart::CurvesChanged() {
+  Changed(kNeedExtent, PlotAndLabels());
+}
+
+void TKelStripChart::BandsChanged() {
+  Changed(kNeedLayout, QRegion());
+}
+
+void TKelStripChart::Repaint(const QRegion& region) {
+  Changed(0, region);
 }
 
 void TKelStripChart::InvalidateAll() {
@@ -166,14 +174,14 @@ QRegion TKelStripChart::PlotAndLabels() const {
 
 QRect TKelStripChart::ClientRect() const {
   int h = height();
-  if (m_HasScrollBar) h -= m_ScrollBar->sizeHint().height();
+  if (hasScrollBar_) h -= scrollBar_->sizeHint().height();
   return QRect(0, 0, width(), std::max(0, h));
 }
 
 QRect TKelStripChart::PlotRect() const {
   QRect c = ClientRect();
-  int top = m_HasTopBar ? kTopToolBarHeight : 0;
-  int right = c.width() - (m_HasRightBar ? kRightToolBarWidth : 0);
+  int top = hasTopBar_ ? kTopToolBarHeight : 0;
+  int right = c.width() - (hasRightBar_ ? kRightToolBarWidth : 0);
   int bottom = c.height() - kTimeLabelHeight;
   return QRect(QPoint(kLeftMargin, top),
                QPoint(std::max(kLeftMargin, right) - 1, std::max(top, bottom) - 1));
@@ -182,106 +190,105 @@ QRect TKelStripChart::PlotRect() const {
 void TKelStripChart::PlaceToolBars() {
   QRect c = ClientRect();
   QRect plot = PlotRect();
-  m_ScrollBar->setVisible(m_HasScrollBar);
-  if (m_HasScrollBar)
-    m_ScrollBar->setGeometry(0, c.height(), width(), m_ScrollBar->sizeHint().height());
-  m_TopBar->setVisible(m_HasTopBar);
-  m_TopBar->setGeometry(0, 0, c.width(), kTopToolBarHeight);
-  m_ZoomButtons[0]->move(plot.left() - 19, 1);
-  m_ZoomButtons[1]->move(plot.left() - 19, 15);
-  m_ZoomButtons[2]->move(plot.right() + 1 - 18, 1);
-  m_ZoomButtons[3]->move(plot.right() + 1 - 18, 15);
-  m_RightBar->setVisible(m_HasRightBar);
-  m_RightBar->setGeometry(c.width() - kRightToolBarWidth, plot.top(), kRightToolBarWidth,
-                          std::max(0, c.height() - plot.top()));
+  scrollBar_->setVisible(hasScrollBar_);
+  if (hasScrollBar_)
+    scrollBar_->setGeometry(0, c.height(), width(), scrollBar_->sizeHint().height());
+  topBar_->setVisible(hasTopBar_);
+  topBar_->setGeometry(0, 0, c.width(), kTopToolBarHeight);
+  zoomButtons_[0]->move(plot.left() - 19, 1);
+  zoomButtons_[1]->move(plot.left() - 19, 15);
+  zoomButtons_[2]->move(plot.right() + 1 - 18, 1);
+  zoomButtons_[3]->move(plot.right() + 1 - 18, 15);
+  rightBar_->setVisible(hasRightBar_);
+  rightBar_->setGeometry(c.width() - kRightToolBarWidth, plot.top(), kRightToolBarWidth,
+                         std::max(0, c.height() - plot.top()));
 }
 
 void TKelStripChart::Relayout() {
   QRect plot = PlotRect();
   std::vector<float> weights;
-  for (const auto& c : m_Channels) weights.push_back(c->m_Weight);
+  for (const auto& c : channels_) weights.push_back(c->Weight());
   auto bands = LayoutBands(weights, plot.top(), plot.bottom() + 1);
-  for (std::size_t i = 0; i < m_Channels.size(); ++i) {
-    TStripChannel& c = *m_Channels[i];
-    c.m_Rect = QRect(plot.left(), bands[i].first, plot.width(), bands[i].second - bands[i].first);
-    for (const auto& plotPtr : c.m_Plots) plotPtr->m_Axis->SetHeight(c.m_Rect.height());
-    c.PlaceButtons(plot.top());
-  }
-  m_Dirty |= QRegion(rect());
+  for (std::size_t i = 0; i < channels_.size(); ++i)
+    channels_[i]->Place(
+        QRect(plot.left(), bands[i].first, plot.width(), bands[i].second - bands[i].first),
+        plot.top());
+  dirty_ |= QRegion(rect());
 }
 
 void TKelStripChart::RecomputeExtent() {
   double endX = 0;
   long long samples = 0;
-  for (const auto& c : m_Channels)
-    for (const auto& p : c->m_Plots) {
-      if (p->m_Values.empty()) continue;
-      if (p->m_Regular) {
-        double x = p->XOfSample(double(p->m_Values.size()));
+  for (const auto& c : channels_)
+    for (int k = 0; k < c->PlotCount(); ++k) {
+      const TStripPlot* p = c->Plots(k);
+      if (p->Values().empty()) continue;
+      if (p->RegularSpacing()) {
+        double x = p->XOfSample(double(p->Values().size()));
         endX = std::max(endX, x);
-        double n = std::ceil(x / m_Interval - 1e-9);
-        if (!m_Explicit && n > double(samples)) samples = (long long)std::min(n, 2147483647.0);
-      } else if (!m_XValues.empty()) {
-        endX = std::max(endX, p->XOfSample(double(p->m_Values.size() - 1)));
+        double n = std::ceil(x / interval_ - 1e-9);
+        if (!explicit_ && n > double(samples)) samples = (long long)std::min(n, 2147483647.0);
+      } else if (!xValues_.empty()) {
+        endX = std::max(endX, p->XOfSample(double(p->Values().size() - 1)));
       }
     }
-  if (m_Explicit) samples = (long long)m_XValues.size();
-  m_SampleCount = int(samples);
+  if (explicit_) samples = (long long)xValues_.size();
+  sampleCount_ = int(samples);
   long long extent = XToPixel(endX);
-  for (TBookmark& b : m_Bookmarks) {
+  for (TBookmark& b : bookmarks_) {
     b.Pixel = XToPixel(b.X);
     extent = std::max(extent, b.Pixel);
   }
-  m_Extent = std::max(0LL, extent);
+  extent_ = std::max(0LL, extent);
 }
 
 void TKelStripChart::UpdateScrollBar() {
   QRect plot = PlotRect();
-  TScrollBarSetup s = ScrollBarSetup(m_Extent, plot.width());
-  m_Divisor = s.Divisor;
-  QSignalBlocker block(m_ScrollBar);
-  m_ScrollBar->setRange(0, s.Maximum);
-  m_ScrollBar->setPageStep(s.PageStep);
-  m_ScrollBar->setSingleStep(std::max(1, ScrollLineStep(ClientRect().width()) / m_Divisor));
-  m_ScrollBar->setValue(int(std::clamp(m_Start / m_Divisor, 0LL, (long long)s.Maximum)));
+  TScrollBarSetup s = ScrollBarSetup(extent_, plot.width());
+  divisor_ = s.Divisor;
+  QSignalBlocker block(scrollBar_);
+  scrollBar_->setRange(0, s.Maximum);
+  scrollBar_->setPageStep(s.PageStep);
+  scrollBar_->setSingleStep(std::max(1, ScrollLineStep(ClientRect().width()) / divisor_));
+  scrollBar_->setValue(int(std::clamp(start_ / divisor_, 0LL, (long long)s.Maximum)));
 }
 
 void TKelStripChart::ScrollBarAction(int action) {
   const int clientWidth = ClientRect().width();
-  long long target = m_Start;
+  long long target = start_;
   switch (action) {
     case QAbstractSlider::SliderSingleStepAdd:
-      target = m_Start + ScrollLineStep(clientWidth);
+      target = start_ + ScrollLineStep(clientWidth);
       break;
     case QAbstractSlider::SliderSingleStepSub:
-      target = m_Start - ScrollLineStep(clientWidth);
+      target = start_ - ScrollLineStep(clientWidth);
       break;
     case QAbstractSlider::SliderPageStepAdd:
-      target = m_Start + ScrollPageStep(clientWidth);
+      target = start_ + ScrollPageStep(clientWidth);
       break;
     case QAbstractSlider::SliderPageStepSub:
-      target = m_Start - ScrollPageStep(clientWidth);
+      target = start_ - ScrollPageStep(clientWidth);
       break;
     case QAbstractSlider::SliderToMinimum:
       target = 0;
       break;
     case QAbstractSlider::SliderToMaximum:
-      target = (long long)m_ScrollBar->maximum() * m_Divisor;
+      target = (long long)scrollBar_->maximum() * divisor_;
       break;
     case QAbstractSlider::SliderMove:
-      target = (long long)m_ScrollBar->sliderPosition() * m_Divisor;
+      target = (long long)scrollBar_->sliderPosition() * divisor_;
       break;
     default:
       return;
   }
-  long long maxStart = (long long)m_ScrollBar->maximum() * m_Divisor;
+  long long maxStart = (long long)scrollBar_->maximum() * divisor_;
   target = std::clamp(target, 0LL, std::max(0LL, maxStart));
   ScrollTo(target, false);
-  m_ScrollBar->setSliderPosition(int(target / m_Divisor));
+  scrollBar_->setSliderPosition(int(target / divisor_));
 }
 
 long long TKelStripChart::XToPixel(double x) const {
-  double p = x * m_PixelsPerUnit;
+  double p = x * pixelsPerUnit_;
   if (!(p > -1e15)) return (long long)-1e15;
   if (p > 1e15) return (long long)1e15;
   return std::llround(p);
@@ -290,47 +297,46 @@ long long TKelStripChart::XToPixel(double x) const {
 // ---------------------------------------------------------------- bands
 
 TStripChannel* TKelStripChart::AddChannel() {
-  auto* c = new TStripChannel(this);
-  m_Channels.emplace_back(c);
-  c->CreateButtons(m_RightBar);
+  auto* c = new TStripChannel(this, this);
+  channels_.emplace_back(c);
   Changed(kNeedLayout | kNeedExtent, QRegion(rect()));
   return c;
 }
 
 TStripChannel* TKelStripChart::Channels(int i) const {
   if (i < 0 || i >= ChannelCount()) return nullptr;
-  return m_Channels[std::size_t(i)].get();
+  return channels_[std::size_t(i)].get();
 }
 
 void TKelStripChart::MoveChannel(int from, int to) {
   if (from < 0 || from >= ChannelCount() || to < 0 || to >= ChannelCount() || from == to) return;
-  auto moved = std::move(m_Channels[std::size_t(from)]);
-  m_Channels.erase(m_Channels.begin() + from);
-  m_Channels.insert(m_Channels.begin() + to, std::move(moved));
+  auto moved = std::move(channels_[std::size_t(from)]);
+  channels_.erase(channels_.begin() + from);
+  channels_.insert(channels_.begin() + to, std::move(moved));
   Changed(kNeedLayout, QRegion(rect()));
 }
 
 void TKelStripChart::DeleteChannel(int i) {
   if (i < 0 || i >= ChannelCount()) return;
-  m_Channels.erase(m_Channels.begin() + i);
+  channels_.erase(channels_.begin() + i);
   Changed(kNeedLayout | kNeedExtent, QRegion(rect()));
 }
 
 void TKelStripChart::ClearChannels() {
-  m_Channels.clear();
+  channels_.clear();
   Changed(kNeedLayout | kNeedExtent, QRegion(rect()));
 }
 
 TStripChannel* TKelStripChart::ChannelAt(int y) const {
-  for (const auto& c : m_Channels)
-    if (y >= c->m_Rect.top() && y <= c->m_Rect.bottom()) return c.get();
+  for (const auto& c : channels_)
+    if (y >= c->Rect().top() && y <= c->Rect().bottom()) return c.get();
   return nullptr;
 }
 
 int TKelStripChart::BandEdgeAt(const QPoint& pos) const {
   if (pos.x() < kLeftMargin || pos.x() > PlotRect().right()) return -1;
-  for (std::size_t i = 0; i + 1 < m_Channels.size(); ++i) {
-    int edge = m_Channels[i]->m_Rect.bottom();  // the band's lower frame row
+  for (std::size_t i = 0; i + 1 < channels_.size(); ++i) {
+    int edge = channels_[i]->Rect().bottom();  // the band's lower frame row
     if (pos.y() == edge || pos.y() == edge + 1) return int(i);
   }
   return -1;
@@ -339,13 +345,13 @@ int TKelStripChart::BandEdgeAt(const QPoint& pos) const {
 // ---------------------------------------------------------------- cursors
 
 int TKelStripChart::AddCursor() {
-  m_Cursors.emplace_back(new TStripCursor(this));
+  cursors_.emplace_back(new TStripCursor(this, this));
   return CursorCount() - 1;
 }
 
 TStripCursor* TKelStripChart::Cursors(int i) const {
   if (i < 0 || i >= CursorCount()) return nullptr;
-  return m_Cursors[std::size_t(i)].get();
+  return cursors_[std::size_t(i)].get();
 }
 
 QRect TKelStripChart::CursorRect(long long x) const {
@@ -356,12 +362,13 @@ QRect TKelStripChart::CursorRect(long long x) const {
 
 void TKelStripChart::CursorMoved(TStripCursor* cursor, long long oldX) {
   long long newX = cursor->WindowX();
-  if (cursor->m_Index >= 0 && cursor->m_LeftMargin >= 0 && cursor->m_RightMargin >= 0) {
+  const double leftMargin = cursor->LeftScrollMargin();
+  const double rightMargin = cursor->RightScrollMargin();
+  if (cursor->Position() >= 0 && leftMargin >= 0 && rightMargin >= 0) {
     QRect plot = PlotRect();
-    long long global = newX - plot.left() + m_Start;
-    long long start =
-        ScrollToShow(global, m_Start, plot.width(), cursor->m_LeftMargin, cursor->m_RightMargin);
-    if (start != m_Start) {
+    long long global = newX - plot.left() + start_;
+    long long start = ScrollToShow(global, start_, plot.width(), leftMargin, rightMargin);
+    if (start != start_) {
       ScrollTo(start, true);
       newX = cursor->WindowX();
     }
@@ -375,20 +382,20 @@ void TKelStripChart::CursorMoved(TStripCursor* cursor, long long oldX) {
 
 void TKelStripChart::PlaceCursorButtons() {
   QRect plot = PlotRect();
-  for (const auto& c : m_Cursors) {
-    if (!c->m_ExpandButton) continue;
-    int left = c->m_Index < 0 ? kParkedButtonLeft
-                              : CursorButtonLeft(c->WindowX(), plot.left(), plot.right() + 1);
-    c->m_ExpandButton->move(left, 1);
-    c->m_ContractButton->move(left, 15);
+  for (const auto& c : cursors_) {
+    if (!c->ExpandButton()) continue;
+    int left = c->Position() < 0 ? kParkedButtonLeft
+                                 : CursorButtonLeft(c->WindowX(), plot.left(), plot.right() + 1);
+    c->ExpandButton()->move(left, 1);
+    c->ContractButton()->move(left, 15);
   }
 }
 
 void TKelStripChart::ZoomAroundCursor(TStripCursor* cursor, double unitsPerPixel) {
   QRect plot = PlotRect();
-  long long inPlot = cursor->m_Index >= 0 ? cursor->WindowX() - plot.left() : plot.width() / 2;
-  double x =
-      cursor->m_Index >= 0 ? XValueOf(cursor->m_Index) : double(m_Start + inPlot) / m_PixelsPerUnit;
+  const int index = cursor->Position();
+  long long inPlot = index >= 0 ? cursor->WindowX() - plot.left() : plot.width() / 2;
+  double x = index >= 0 ? XValueOf(index) : double(start_ + inPlot) / pixelsPerUnit_;
   BeginUpdate();
   SetXScale(unitsPerPixel);
   SetStart(XToPixel(x) - inPlot);
@@ -403,76 +410,72 @@ void TKelStripChart::AddBookmark(TColor colour, const QString& hint, double x) {
   b.Pixel = XToPixel(x);
   b.Colour = colour;
   b.Hint = hint;
-  m_Bookmarks.push_back(b);
+  bookmarks_.push_back(b);
   Changed(kNeedExtent, PlotAndLabels());
 }
 
 void TKelStripChart::ClearBookmarks() {
-  if (m_Bookmarks.empty()) return;
-  m_Bookmarks.clear();
+  if (bookmarks_.empty()) return;
+  bookmarks_.clear();
   Changed(kNeedExtent, PlotAndLabels());
 }
 
 QString TKelStripChart::HintAt(const QPoint& pos) const {
   QRect plot = PlotRect();
   std::vector<long long> columns;
-  for (const TBookmark& b : m_Bookmarks) columns.push_back(b.Pixel - m_Start + plot.left());
+  for (const TBookmark& b : bookmarks_) columns.push_back(b.Pixel - start_ + plot.left());
   int i = BookmarkAt(columns, pos.x(), pos.y(), plot.top(), plot.bottom() + 1);
-  if (i >= 0) return m_Bookmarks[std::size_t(i)].Hint;
-  return m_Hint;
+  if (i >= 0) return bookmarks_[std::size_t(i)].Hint;
+  return hint_;
 }
 
 // ---------------------------------------------------------------- horizontal axis
 
 void TKelStripChart::SetSampleInterval(double unitsPerSample) {
   if (!(unitsPerSample > 0) || !std::isfinite(unitsPerSample)) return;
-  m_Explicit = false;
-  m_Interval = unitsPerSample;
-  m_XValues.clear();
+  explicit_ = false;
+  interval_ = unitsPerSample;
+  xValues_.clear();
   Changed(kNeedExtent, PlotAndLabels());
 }
 
 void TKelStripChart::SetXValues(std::vector<double> xValues) {
-  m_Explicit = true;
-  m_XValues = std::move(xValues);
+  explicit_ = true;
+  xValues_ = std::move(xValues);
   BeginUpdate();
-  for (const auto& c : m_Cursors) {
-    long long oldX = c->WindowX();
-    c->m_Index = -1;
-    CursorMoved(c.get(), oldX);
-  }
+  for (const auto& c : cursors_) c->Park();
   SetStart(0);
   Changed(kNeedExtent, PlotAndLabels());
   EndUpdate();
 }
 
 double TKelStripChart::XValueOf(int index) const {
-  if (!m_Explicit) return double(index) * m_Interval;
-  if (m_XValues.empty()) return 0;
-  if (index < 0) return m_XValues.front();
-  if (std::size_t(index) < m_XValues.size()) return m_XValues[std::size_t(index)];
+  if (!explicit_) return double(index) * interval_;
+  if (xValues_.empty()) return 0;
+  if (index < 0) return xValues_.front();
+  if (std::size_t(index) < xValues_.size()) return xValues_[std::size_t(index)];
   // Beyond the data: continue at the average spacing.
-  double n = double(m_XValues.size());
-  double spacing = n > 1 ? (m_XValues.back() - m_XValues.front()) / (n - 1) : 0;
-  return m_XValues.back() + (double(index) - (n - 1)) * spacing;
+  double n = double(xValues_.size());
+  double spacing = n > 1 ? (xValues_.back() - xValues_.front()) / (n - 1) : 0;
+  return xValues_.back() + (double(index) - (n - 1)) * spacing;
 }
 
 int TKelStripChart::PixelToIndex(int x) const {
-  if (m_SampleCount <= 0) return 0;
-  double xValue = double(m_Start + x) / m_PixelsPerUnit;
+  if (sampleCount_ <= 0) return 0;
+  double xValue = double(start_ + x) / pixelsPerUnit_;
   long long index;
-  if (!m_Explicit) {
-    index = std::llround(std::clamp(xValue / m_Interval, -1.0, 2147483647.0));
+  if (!explicit_) {
+    index = std::llround(std::clamp(xValue / interval_, -1.0, 2147483647.0));
   } else {
-    auto it = std::lower_bound(m_XValues.begin(), m_XValues.end(), xValue);
-    index = it - m_XValues.begin();
+    auto it = std::lower_bound(xValues_.begin(), xValues_.end(), xValue);
+    index = it - xValues_.begin();
   }
-  return int(std::clamp(index, 0LL, (long long)m_SampleCount - 1));
+  return int(std::clamp(index, 0LL, (long long)sampleCount_ - 1));
 }
 
 void TKelStripChart::ZoomX(int anchor, double factor) {
   if (!(factor > 0)) return;
-  long long start = ZoomStartPixel(anchor, m_Start, PlotRect().width(), factor);
+  long long start = ZoomStartPixel(anchor, start_, PlotRect().width(), factor);
   BeginUpdate();
   SetXScale(XScale() * factor);
   SetStart(start);
@@ -482,10 +485,10 @@ void TKelStripChart::ZoomX(int anchor, double factor) {
 void TKelStripChart::ShowFullExtent() {
   int width = std::max(1, PlotRect().width());
   double span;
-  if (m_Explicit)
-    span = m_XValues.size() > 1 ? m_XValues.back() - m_XValues.front() : 0;
+  if (explicit_)
+    span = xValues_.size() > 1 ? xValues_.back() - xValues_.front() : 0;
   else
-    span = double(m_SampleCount) * m_Interval;
+    span = double(sampleCount_) * interval_;
   BeginUpdate();
   if (span > 0) SetXScale(span / width);
   SetStart(0);
@@ -493,52 +496,59 @@ void TKelStripChart::ShowFullExtent() {
 }
 
 void TKelStripChart::SetStart(long long start) {
-  if (start == m_Start) return;
-  m_Start = start;
+  if (start == start_) return;
+  start_ = start;
   Changed(kNeedExtent, PlotAndLabels());
 }
 
+void TKelStripChart::RestoreView(double unitsPerPixel, long long start) {
+  BeginUpdate();
+  SetXScale(unitsPerPixel);
+  SetStart(start);
+  EndUpdate();
+}
+
 void TKelStripChart::ScrollTo(long long pixel, bool moveScrollBar) {
-  if (pixel == m_Start || m_Channels.empty()) return;
+  if (pixel == start_ || channels_.empty()) return;
   QRect plot = PlotRect();
-  long long dx = m_Start - pixel;  // the picture moves right by dx
-  m_Start = pixel;
+  long long dx = start_ - pixel;  // the picture moves right by dx
+  start_ = pixel;
   // The inside of the plot and the time labels under it move; the frame columns stay.
   QRect area(plot.left() + 1, plot.top(), plot.width() - 2, plot.height() + kTimeLabelHeight);
-  area &= m_Cache.rect();
-  if (area.isEmpty() || std::llabs(dx) >= area.width() || m_Pending != 0) {
-    m_Dirty |= QRegion(area);
+  area &= cache_.rect();
+  if (area.isEmpty() || std::llabs(dx) >= area.width() || pending_ != 0) {
+    dirty_ |= QRegion(area);
   } else {
     const int d = int(dx);
     const int bytes = 4;
     for (int y = area.top(); y <= area.bottom(); ++y) {
-      uchar* line = m_Cache.scanLine(y) + area.left() * bytes;
+      uchar* line = cache_.scanLine(y) + area.left() * bytes;
       if (d > 0)
         std::memmove(line + d * bytes, line, std::size_t(area.width() - d) * bytes);
       else
         std::memmove(line, line - d * bytes, std::size_t(area.width() + d) * bytes);
     }
     // Parts waiting to be drawn move along; the strip that came into view is drawn anew.
-    QRegion moved = (m_Dirty & QRegion(area)).translated(d, 0) & QRegion(area);
-    m_Dirty = (m_Dirty - QRegion(area)) | moved;
+    QRegion moved = (dirty_ & QRegion(area)).translated(d, 0) & QRegion(area);
+    dirty_ = (dirty_ - QRegion(area)) | moved;
     if (d > 0)
-      m_Dirty |= QRect(area.left(), area.top(), d, area.height());
+      dirty_ |= QRect(area.left(), area.top(), d, area.height());
     else
-      m_Dirty |= QRect(area.right() + 1 + d, area.top(), -d, area.height());
+      dirty_ |= QRect(area.right() + 1 + d, area.top(), -d, area.height());
   }
   // The frame columns at both ends show grid and labels that depend on the position, and
   // time labels near either end appear or go as they come to fit or stop fitting.
-  m_Dirty |= QRect(plot.left(), plot.top(), 1, plot.height() + kTimeLabelHeight);
-  m_Dirty |= QRect(plot.right(), plot.top(), 1, plot.height() + kTimeLabelHeight);
+  dirty_ |= QRect(plot.left(), plot.top(), 1, plot.height() + kTimeLabelHeight);
+  dirty_ |= QRect(plot.right(), plot.top(), 1, plot.height() + kTimeLabelHeight);
   const int labelZone = int(std::min<long long>(std::llabs(dx), plot.width())) + kMaxTimeLabelWidth;
-  m_Dirty |= QRect(0, plot.bottom() + 1, plot.left() + labelZone, kTimeLabelHeight);
-  m_Dirty |= QRect(plot.right() + 1 - labelZone, plot.bottom() + 1, labelZone, kTimeLabelHeight);
+  dirty_ |= QRect(0, plot.bottom() + 1, plot.left() + labelZone, kTimeLabelHeight);
+  dirty_ |= QRect(plot.right() + 1 - labelZone, plot.bottom() + 1, labelZone, kTimeLabelHeight);
   if (moveScrollBar) {
-    QSignalBlocker block(m_ScrollBar);
-    m_ScrollBar->setValue(int(std::clamp(m_Start / m_Divisor, 0LL, (long long)INT32_MAX)));
+    QSignalBlocker block(scrollBar_);
+    scrollBar_->setValue(int(std::clamp(start_ / divisor_, 0LL, (long long)INT32_MAX)));
   }
   PlaceCursorButtons();
-  if (m_UpdateDepth == 0)
+  if (updateDepth_ == 0)
     update(PlotAndLabels() | QRegion(plot.adjusted(0, 0, 0, kCursorBelowPlot)));
 }
 
@@ -560,88 +570,91 @@ bool TKelStripChart::event(QEvent* event) {
 void TKelStripChart::resizeEvent(QResizeEvent*) {
   QRect c = ClientRect();
   if (c.width() > 0 && c.height() > 0) {
-    m_Cache = QImage(c.size(), QImage::Format_RGB32);
-    m_Cache.fill(m_Background);
+    cache_ = QImage(c.size(), QImage::Format_RGB32);
+    cache_.fill(background_);
   } else {
-    m_Cache = QImage();
+    cache_ = QImage();
   }
   PlaceToolBars();
-  m_Dirty = QRegion(rect());
+  dirty_ = QRegion(rect());
   Changed(kNeedLayout | kNeedExtent, QRegion(rect()));
 }
 
 void TKelStripChart::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   const QPoint pos = event->position().toPoint();
-  m_ResizingBand = BandEdgeAt(pos);
-  if (m_ResizingBand >= 0) return;
-  m_Pressed = true;
-  m_Dragging = false;
-  m_PressPos = pos;
-  m_PressStart = m_Start;
-  m_PressOffsets.clear();
-  for (const auto& c : m_Channels)
-    for (const auto& p : c->m_Plots) m_PressOffsets.push_back(p->m_Offset);
+  resizingBand_ = BandEdgeAt(pos);
+  if (resizingBand_ >= 0) return;
+  pressed_ = true;
+  dragging_ = false;
+  pressPos_ = pos;
+  pressStart_ = start_;
+  pressOffsets_.clear();
+  for (const auto& c : channels_)
+    for (int k = 0; k < c->PlotCount(); ++k) pressOffsets_.push_back(c->Plots(k)->Offset());
 }
 
 void TKelStripChart::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pos = event->position().toPoint();
   emit OnMouseMove(pos, event->modifiers());
-  if (m_ResizingBand >= 0) {
-    if (m_ResizingBand >= ChannelCount() - 1) return;
+  if (resizingBand_ >= 0) {
+    if (resizingBand_ >= ChannelCount() - 1) return;
     QRect plot = PlotRect();
     std::vector<float> weights;
-    for (const auto& c : m_Channels) weights.push_back(c->m_Weight);
-    const QRect& band = m_Channels[std::size_t(m_ResizingBand)]->m_Rect;
-    weights = ResizeBandWeights(weights, std::size_t(m_ResizingBand), pos.y(), band.top(),
+    for (const auto& c : channels_) weights.push_back(c->Weight());
+    const QRect& band = channels_[std::size_t(resizingBand_)]->Rect();
+    weights = ResizeBandWeights(weights, std::size_t(resizingBand_), pos.y(), band.top(),
                                 band.bottom() + 1, plot.top(), plot.bottom() + 1);
-    for (std::size_t i = 0; i < weights.size(); ++i) m_Channels[i]->m_Weight = weights[i];
+    BeginUpdate();
+    for (std::size_t i = 0; i < weights.size(); ++i) channels_[i]->SetWeight(weights[i]);
     Changed(kNeedLayout, QRegion(rect()));
+    EndUpdate();
     return;
   }
-  if (!m_Pressed || !(event->buttons() & Qt::LeftButton)) {
+  if (!pressed_ || !(event->buttons() & Qt::LeftButton)) {
     setCursor(BandEdgeAt(pos) >= 0 ? Qt::SplitVCursor : Qt::ArrowCursor);
     return;
   }
-  QPoint d = pos - m_PressPos;
-  if (!m_Dragging && std::max(std::abs(d.x()), std::abs(d.y())) > kDragThreshold) m_Dragging = true;
-  if (!m_Dragging || m_SampleCount <= 0) return;
+  QPoint d = pos - pressPos_;
+  if (!dragging_ && std::max(std::abs(d.x()), std::abs(d.y())) > kDragThreshold) dragging_ = true;
+  if (!dragging_ || sampleCount_ <= 0) return;
   if (event->modifiers().testFlag(Qt::ControlModifier)) {
     // Slide the movable curves by whole samples.
     BeginUpdate();
     std::size_t k = 0;
-    for (const auto& c : m_Channels)
-      for (const auto& p : c->m_Plots) {
-        int pressOffset = k < m_PressOffsets.size() ? m_PressOffsets[k] : p->m_Offset;
+    for (const auto& c : channels_)
+      for (int j = 0; j < c->PlotCount(); ++j) {
+        TStripPlot* p = c->Plots(j);
+        int pressOffset = k < pressOffsets_.size() ? pressOffsets_[k] : p->Offset();
         ++k;
-        if (!p->m_Movable) continue;
-        double perSample = m_PixelsPerUnit * p->m_UnitsPerSample;
+        if (!p->Movable()) continue;
+        double perSample = pixelsPerUnit_ * p->UnitsPerSample();
         if (!(perSample > 0)) continue;
-        p->SetOffset(pressOffset + int(std::lround((m_PressPos.x() - pos.x()) / perSample)));
+        p->SetOffset(pressOffset + int(std::lround((pressPos_.x() - pos.x()) / perSample)));
       }
     EndUpdate();
-  } else if (m_ScrollWithMouse) {
-    long long target = m_PressStart + m_PressPos.x() - pos.x();
-    long long maxStart = (long long)m_ScrollBar->maximum() * m_Divisor;
+  } else if (scrollWithMouse_) {
+    long long target = pressStart_ + pressPos_.x() - pos.x();
+    long long maxStart = (long long)scrollBar_->maximum() * divisor_;
     ScrollTo(std::clamp(target, 0LL, std::max(0LL, maxStart)), true);
   }
 }
 
 void TKelStripChart::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  if (m_ResizingBand >= 0) {
-    m_ResizingBand = -1;
-    for (const auto& c : m_Channels)
-      for (const auto& p : c->m_Plots) p->m_Axis->SetHeight(c->m_Rect.height());
+  if (resizingBand_ >= 0) {
+    resizingBand_ = -1;
+    for (const auto& c : channels_)
+      for (int k = 0; k < c->PlotCount(); ++k) c->Plots(k)->Axis().SetHeight(c->Rect().height());
     InvalidateAll();
     emit OnResizeChannels();
     return;
   }
-  if (!m_Pressed) return;
-  m_Pressed = false;
-  bool dragged = m_Dragging;
-  m_Dragging = false;
-  if (dragged && m_ScrollWithMouse) return;
+  if (!pressed_) return;
+  pressed_ = false;
+  bool dragged = dragging_;
+  dragging_ = false;
+  if (dragged && scrollWithMouse_) return;
   emit OnClick(event->position().toPoint());
 }
 
@@ -650,22 +663,22 @@ void TKelStripChart::mouseDoubleClickEvent(QMouseEvent* event) {
   QRect plot = PlotRect();
   const QPoint pos = event->position().toPoint();
   if (!plot.contains(pos)) return;
-  if (!(m_DblClickXUnitsPerPixel > 0)) return;
+  if (!(dblClickXUnitsPerPixel_ > 0)) return;
   int inPlot = pos.x() - plot.left();
   long long start =
-      KeepPointStartPixel(m_Start, inPlot, m_PixelsPerUnit, 1.0 / m_DblClickXUnitsPerPixel);
+      KeepPointStartPixel(start_, inPlot, pixelsPerUnit_, 1.0 / dblClickXUnitsPerPixel_);
   BeginUpdate();
-  SetXScale(m_DblClickXUnitsPerPixel);
+  SetXScale(dblClickXUnitsPerPixel_);
   SetStart(start);
   EndUpdate();
 }
 
 void TKelStripChart::wheelEvent(QWheelEvent* event) {
-  if (m_HasScrollBar) QCoreApplication::sendEvent(m_ScrollBar, event);
+  if (hasScrollBar_) QCoreApplication::sendEvent(scrollBar_, event);
 }
 
 void TKelStripChart::contextMenuEvent(QContextMenuEvent* event) {
-  if (m_PopupMenu) m_PopupMenu->exec(event->globalPos());
+  if (popupMenu_) popupMenu_->exec(event->globalPos());
 }
 
 void TKelStripChart::enterEvent(QEnterEvent*) {
@@ -678,7 +691,7 @@ void TKelStripChart::leaveEvent(QEvent*) {
 
 TStripButton* TKelStripChart::ZoomButton(int i) const {
   if (i < 0 || i >= 4) return nullptr;
-  return m_ZoomButtons[std::size_t(i)];
+  return zoomButtons_[std::size_t(i)];
 }
 
 }  // namespace qvl

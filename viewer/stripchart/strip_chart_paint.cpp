@@ -26,27 +26,27 @@ constexpr double kMarkSamplesFrom = 8;
 class TRaster {
  public:
   TRaster(QImage& image, const QRect& clip)
-      : m_Bits(image.bits()), m_Stride(image.bytesPerLine()), m_Clip(clip & image.rect()) {}
+      : bits_(image.bits()), stride_(image.bytesPerLine()), clip_(clip & image.rect()) {}
   void Dot(int x, int y, QRgb colour) {
-    if (m_Clip.contains(x, y)) Line(y)[x] = colour;
+    if (clip_.contains(x, y)) Line(y)[x] = colour;
   }
   void VLine(int x, int y0, int y1, QRgb colour) {
-    if (x < m_Clip.left() || x > m_Clip.right()) return;
-    y0 = std::max(y0, m_Clip.top());
-    y1 = std::min(y1, m_Clip.bottom());
+    if (x < clip_.left() || x > clip_.right()) return;
+    y0 = std::max(y0, clip_.top());
+    y1 = std::min(y1, clip_.bottom());
     for (int y = y0; y <= y1; ++y) Line(y)[x] = colour;
   }
   TRaster Clipped(const QRect& r) const {
     TRaster c = *this;
-    c.m_Clip &= r;
+    c.clip_ &= r;
     return c;
   }
 
  private:
-  QRgb* Line(int y) { return reinterpret_cast<QRgb*>(m_Bits + y * m_Stride); }
-  uchar* m_Bits;
-  qsizetype m_Stride;
-  QRect m_Clip;
+  QRgb* Line(int y) { return reinterpret_cast<QRgb*>(bits_ + y * stride_); }
+  uchar* bits_;
+  qsizetype stride_;
+  QRect clip_;
 };
 
 // Columns [first, last] of `clip` that lie inside the plot, between its frame columns.
@@ -59,23 +59,23 @@ bool InnerColumns(const QRect& plot, const QRect& clip, int& first, int& last) {
 }  // namespace
 
 void TKelStripChart::paintEvent(QPaintEvent* event) {
-  if (!m_Cache.isNull() && !m_Dirty.isEmpty()) {
-    Render(m_Dirty);
-    m_Dirty = QRegion();
+  if (!cache_.isNull() && !dirty_.isEmpty()) {
+    Render(dirty_);
+    dirty_ = QRegion();
   }
   QPainter painter(this);
   for (const QRect& r : event->region()) {
-    QRect inside = r & m_Cache.rect();
-    if (!inside.isEmpty()) painter.drawImage(inside.topLeft(), m_Cache, inside);
+    QRect inside = r & cache_.rect();
+    if (!inside.isEmpty()) painter.drawImage(inside.topLeft(), cache_, inside);
   }
   DrawCursors(painter, event->region());
 }
 
 void TKelStripChart::Render(const QRegion& region) {
-  ++m_RenderCount;
-  QPainter painter(&m_Cache);
+  ++renderCount_;
+  QPainter painter(&cache_);
   for (const QRect& r : region) {
-    QRect clip = r & m_Cache.rect();
+    QRect clip = r & cache_.rect();
     if (clip.isEmpty()) continue;
     painter.save();
     painter.setClipRect(clip);
@@ -85,7 +85,7 @@ void TKelStripChart::Render(const QRegion& region) {
 }
 
 void TKelStripChart::RenderRect(QPainter& painter, const QRect& clip) {
-  painter.fillRect(clip, m_Background);
+  painter.fillRect(clip, background_);
   DrawScales(painter, clip);
   DrawFrames(painter, clip);
   DrawGrid(painter, clip);
@@ -99,14 +99,14 @@ void TKelStripChart::RenderRect(QPainter& painter, const QRect& clip) {
 void TKelStripChart::DrawScales(QPainter& painter, const QRect& clip) {
   const QRect plot = PlotRect();
   if (clip.left() >= plot.left()) return;
-  painter.setFont(m_ScaleFont);
-  painter.setPen(m_ScaleColour);
-  const int labelHeight = QFontMetrics(m_ScaleFont).height();
-  for (const auto& c : m_Channels) {
-    const QRect& band = c->m_Rect;
+  painter.setFont(scaleFont_);
+  painter.setPen(scaleColour_);
+  const int labelHeight = QFontMetrics(scaleFont_).height();
+  for (const auto& c : channels_) {
+    const QRect& band = c->Rect();
     if (band.height() <= 0) continue;
     if (band.bottom() + 8 < clip.top() || band.top() - 8 > clip.bottom()) continue;
-    const TKscYAxis& axis = *c->m_Plots.front()->m_Axis;
+    const TKscYAxis& axis = c->Plots(0)->Axis();
     const std::vector<int>& ticks = axis.TickPixels();
     const int bandBottom = band.top() + band.height();
     for (std::size_t k = 0; k < ticks.size(); ++k) {
@@ -117,12 +117,12 @@ void TKelStripChart::DrawScales(QPainter& painter, const QRect& clip) {
       painter.drawText(QRect(0, y - 7, plot.left() - 2, labelHeight), Qt::AlignRight | Qt::AlignTop,
                        text);
     }
-    if (!c->m_Title.isEmpty()) {
+    if (!c->Title().isEmpty()) {
       painter.save();
-      painter.setFont(m_TitleFont);
-      painter.setPen(m_TitleColour);
-      QFontMetrics fm(m_TitleFont);
-      QString title = fm.elidedText(c->m_Title, Qt::ElideRight, band.height() - 4);
+      painter.setFont(titleFont_);
+      painter.setPen(titleColour_);
+      QFontMetrics fm(titleFont_);
+      QString title = fm.elidedText(c->Title(), Qt::ElideRight, band.height() - 4);
       painter.translate(2, band.top() + band.height() / 2);
       painter.rotate(-90);
       painter.drawText(QRect(-band.height() / 2, 0, band.height(), fm.height()), Qt::AlignCenter,
@@ -136,8 +136,8 @@ void TKelStripChart::DrawFrames(QPainter& painter, const QRect& clip) {
   // White frames; the inside is already the background colour (filled with the clip).
   painter.setPen(QPen(Qt::white, 0));
   painter.setBrush(Qt::NoBrush);
-  for (const auto& c : m_Channels) {
-    const QRect& band = c->m_Rect;
+  for (const auto& c : channels_) {
+    const QRect& band = c->Rect();
     if (band.height() <= 0 || !band.intersects(clip)) continue;
     painter.drawRect(band.adjusted(0, 0, -1, -1));
   }
@@ -148,33 +148,33 @@ void TKelStripChart::DrawGrid(QPainter& painter, const QRect& clip) {
   int first, last;
   if (!InnerColumns(plot, clip, first, last)) return;
   (void)painter;
-  TRaster raster(m_Cache, clip);
-  const QRgb grid = m_GridPen.color().rgb() | 0xFF000000u;
+  TRaster raster(cache_, clip);
+  const QRgb grid = gridPen_.color().rgb() | 0xFF000000u;
   // Horizontal lines at the ticks of each band's first axis, dotted on every second column
   // of the whole curve so that scrolled parts line up.
-  for (const auto& c : m_Channels) {
-    const QRect& band = c->m_Rect;
+  for (const auto& c : channels_) {
+    const QRect& band = c->Rect();
     if (band.height() <= 2 || !band.intersects(clip)) continue;
     const int bandBottom = band.top() + band.height();
-    for (int pixel : c->m_Plots.front()->m_Axis->TickPixels()) {
+    for (int pixel : c->Plots(0)->Axis().TickPixels()) {
       int y = bandBottom - pixel;
       if (y <= band.top() || y >= band.bottom() || y < clip.top() || y > clip.bottom()) continue;
-      long long global = m_Start + (first - plot.left());
+      long long global = start_ + (first - plot.left());
       for (int x = first + int(global & 1); x <= last; x += 2) raster.Dot(x, y, grid);
     }
   }
   // Vertical lines at every time step, dotted on every second row.
-  const double step = m_TimeStep.Step;
-  if (step > 0 && m_PixelsPerUnit > 0) {
-    double firstX = double(m_Start + first - plot.left()) / m_PixelsPerUnit;
-    double lastX = double(m_Start + last - plot.left()) / m_PixelsPerUnit;
+  const double step = timeStep_.Step;
+  if (step > 0 && pixelsPerUnit_ > 0) {
+    double firstX = double(start_ + first - plot.left()) / pixelsPerUnit_;
+    double lastX = double(start_ + last - plot.left()) / pixelsPerUnit_;
     long long k0 = (long long)std::floor(firstX / step) - 1;
     long long k1 = (long long)std::ceil(lastX / step) + 1;
     for (long long k = k0; k <= k1 && k - k0 < 100000; ++k) {
-      long long x = XToPixel(double(k) * step) - m_Start + plot.left();
+      long long x = XToPixel(double(k) * step) - start_ + plot.left();
       if (x < first || x > last) continue;
-      for (const auto& c : m_Channels) {
-        const QRect& band = c->m_Rect;
+      for (const auto& c : channels_) {
+        const QRect& band = c->Rect();
         int y0 = std::max(band.top() + 1, clip.top());
         int y1 = std::min(band.bottom() - 1, clip.bottom());
         for (int y = y0 + ((y0 - band.top()) & 1); y <= y1; y += 2) raster.Dot(int(x), y, grid);
@@ -187,8 +187,8 @@ void TKelStripChart::DrawBookmarkLines(QPainter& painter, const QRect& clip) {
   const QRect plot = PlotRect();
   int first, last;
   if (!InnerColumns(plot, clip, first, last)) return;
-  for (const TBookmark& b : m_Bookmarks) {
-    long long x = b.Pixel - m_Start + plot.left();
+  for (const TBookmark& b : bookmarks_) {
+    long long x = b.Pixel - start_ + plot.left();
     if (x < first || x > last) continue;
     painter.setPen(QPen(ColorToQColor(b.Colour), 0));
     painter.drawLine(int(x), plot.top() + 1, int(x), plot.bottom() - 1);
@@ -199,23 +199,24 @@ void TKelStripChart::DrawCurves(QPainter& painter, const QRect& clip) {
   const QRect plot = PlotRect();
   int first, last;
   if (!InnerColumns(plot, clip, first, last)) return;
-  const long long globalFirst = m_Start + (first - plot.left());
+  const long long globalFirst = start_ + (first - plot.left());
   const int count = last - first + 1;
   PrepareColumns(globalFirst, count, clip);
   std::vector<QLine> lines;
   QPolygon points;
-  for (const auto& c : m_Channels) {
-    const QRect& band = c->m_Rect;
+  for (const auto& c : channels_) {
+    const QRect& band = c->Rect();
     const int h = band.height();
     if (h <= 2 || !band.intersects(clip)) continue;
     painter.save();
     painter.setClipRect(QRect(first, band.top() + 1, count, h - 2) & clip);
-    for (const auto& plotPtr : c->m_Plots) {
-      TStripPlot& p = *plotPtr;
-      if (p.m_Values.empty()) continue;
-      painter.setPen(p.m_Pen);
+    for (int j = 0; j < c->PlotCount(); ++j) {
+      TStripPlot& p = *c->Plots(j);
+      const std::vector<float>& values = p.Values();
+      if (values.empty()) continue;
+      painter.setPen(p.Pen());
       const TSampleMapping mapping = p.Mapping();
-      const TKscYAxis& axis = *p.m_Axis;
+      const TKscYAxis& axis = p.Axis();
       if (mapping.AveragePixelsPerSample() >= 1) {
         // Few samples: a line through each sample, from the one before the clip to the one
         // after it.
@@ -234,12 +235,12 @@ void TKelStripChart::DrawCurves(QPainter& painter, const QRect& clip) {
           points.clear();
         };
         for (std::size_t i = i0; i < i1; ++i) {
-          float v = p.m_Values[i];
+          float v = values[i];
           if (std::isnan(v)) {
             flush();
             continue;
           }
-          long long x = mapping.Pixel(i) - m_Start + plot.left();
+          long long x = mapping.Pixel(i) - start_ + plot.left();
           points << QPoint(int(std::clamp(x, -100000LL, 100000LL)),
                            band.top() + axis.ValueToPixel(v, h));
         }
@@ -252,11 +253,11 @@ void TKelStripChart::DrawCurves(QPainter& painter, const QRect& clip) {
       // whichever part of the plot is being drawn.
       const TYPix* cols = p.Columns(globalFirst - 1, count + 1, h);
       // A thin solid opaque pen is written straight into the image.
-      const bool direct = p.m_Pen.widthF() <= 1 && p.m_Pen.style() == Qt::SolidLine &&
-                          p.m_Pen.color().alpha() == 255 &&
-                          p.m_Pen.brush().style() == Qt::SolidPattern;
-      const QRgb colour = p.m_Pen.color().rgb() | 0xFF000000u;
-      TRaster raster = TRaster(m_Cache, clip).Clipped(QRect(first, band.top() + 1, count, h - 2));
+      const bool direct = p.Pen().widthF() <= 1 && p.Pen().style() == Qt::SolidLine &&
+                          p.Pen().color().alpha() == 255 &&
+                          p.Pen().brush().style() == Qt::SolidPattern;
+      const QRgb colour = p.Pen().color().rgb() | 0xFF000000u;
+      TRaster raster = TRaster(cache_, clip).Clipped(QRect(first, band.top() + 1, count, h - 2));
       lines.clear();
       lines.reserve(std::size_t(count));
       const TYPix* prev = cols[0].Empty() ? nullptr : &cols[0];
@@ -290,18 +291,19 @@ void TKelStripChart::PrepareColumns(long long globalFirst, int count, const QRec
   // hour-long curves at full extent waits mostly on memory, which two cores fetch faster.
   std::vector<std::pair<TStripPlot*, int>> jobs;
   double inView = 0;
-  for (const auto& c : m_Channels) {
-    const QRect& band = c->m_Rect;
+  for (const auto& c : channels_) {
+    const QRect& band = c->Rect();
     if (band.height() <= 2 || !band.intersects(clip)) continue;
-    for (const auto& p : c->m_Plots) {
-      if (p->m_Values.empty()) continue;
+    for (int j = 0; j < c->PlotCount(); ++j) {
+      TStripPlot* p = c->Plots(j);
+      if (p->Values().empty()) continue;
       const double pixelsPerSample = p->Mapping().AveragePixelsPerSample();
       if (!(pixelsPerSample < 1) || !(pixelsPerSample > 0)) continue;
-      jobs.emplace_back(p.get(), band.height());
+      jobs.emplace_back(p, band.height());
       inView += double(count) / pixelsPerSample;
     }
   }
-  if (jobs.size() < 2 || inView < m_ParallelColumnsFrom) return;
+  if (jobs.size() < 2 || inView < parallelColumnsFrom_) return;
   auto run = [&](std::size_t from) noexcept {
     try {
       for (std::size_t k = from; k < jobs.size(); k += 2)
@@ -324,10 +326,10 @@ void TKelStripChart::DrawHighlights(QPainter& painter, const QRect& clip) {
   const QRect plot = PlotRect();
   int first, last;
   if (!InnerColumns(plot, clip, first, last)) return;
-  for (const auto& c : m_Channels) {
-    const QRect& band = c->m_Rect;
-    if (c->m_Highlights.empty() || band.height() <= 2 || !band.intersects(clip)) continue;
-    const TSampleMapping mapping = c->m_Plots.front()->Mapping();
+  for (const auto& c : channels_) {
+    const QRect& band = c->Rect();
+    if (c->Highlights().empty() || band.height() <= 2 || !band.intersects(clip)) continue;
+    const TSampleMapping mapping = c->Plots(0)->Mapping();
     auto pixelOf = [&](int index) -> long long {
       if (mapping.X) {
         if (mapping.Count == 0) return 0;
@@ -342,9 +344,9 @@ void TKelStripChart::DrawHighlights(QPainter& painter, const QRect& clip) {
     // The stretch tints the band without hiding the curves: each colour channel keeps the
     // lighter of the picture and the highlight.
     painter.setCompositionMode(QPainter::CompositionMode_Lighten);
-    for (const THighlight& hl : c->m_Highlights) {
-      long long x0 = pixelOf(hl.First) - m_Start + plot.left();
-      long long x1 = pixelOf(hl.Last) + 1 - m_Start + plot.left();
+    for (const THighlight& hl : c->Highlights()) {
+      long long x0 = pixelOf(hl.First) - start_ + plot.left();
+      long long x1 = pixelOf(hl.Last) + 1 - start_ + plot.left();
       if (x1 < first || x0 > last) continue;
       x0 = std::max(x0, (long long)first - 1);
       x1 = std::min(x1, (long long)last + 2);  // edges beyond the clip stay out of it
@@ -359,24 +361,24 @@ void TKelStripChart::DrawHighlights(QPainter& painter, const QRect& clip) {
 }
 
 void TKelStripChart::DrawBookmarkTabs(QPainter& painter, const QRect& clip) {
-  if (m_Bookmarks.empty() || m_Channels.empty()) return;
+  if (bookmarks_.empty() || channels_.empty()) return;
   const QRect plot = PlotRect();
   int first, last;
   if (!InnerColumns(plot, clip, first, last)) return;
   painter.save();
   painter.setClipRect(QRect(first, plot.top(), last - first + 1, plot.height()) & clip);
-  const TStripChannel& top = *m_Channels.front();
-  const TStripChannel& bottom = *m_Channels.back();
-  for (const TBookmark& b : m_Bookmarks) {
-    long long x = b.Pixel - m_Start + plot.left();
+  const TStripChannel& top = *channels_.front();
+  const TStripChannel& bottom = *channels_.back();
+  for (const TBookmark& b : bookmarks_) {
+    long long x = b.Pixel - start_ + plot.left();
     if (x + kTabWidth / 2 < first || x - kTabWidth / 2 > last) continue;
     QColor colour = ColorToQColor(b.Colour);
     painter.setPen(QPen(Qt::white, 0));
     painter.setBrush(colour);
-    if (top.m_TopTabs)
-      painter.drawRect(int(x) - kTabWidth / 2, top.m_Rect.top(), kTabWidth - 1, kTabHeight - 1);
-    if (bottom.m_BottomTabs)
-      painter.drawRect(int(x) - kTabWidth / 2, bottom.m_Rect.bottom() - kTabHeight + 1,
+    if (top.TopBookmarkTabs())
+      painter.drawRect(int(x) - kTabWidth / 2, top.Rect().top(), kTabWidth - 1, kTabHeight - 1);
+    if (bottom.BottomBookmarkTabs())
+      painter.drawRect(int(x) - kTabWidth / 2, bottom.Rect().bottom() - kTabHeight + 1,
                        kTabWidth - 1, kTabHeight - 1);
   }
   painter.restore();
@@ -387,24 +389,24 @@ void TKelStripChart::DrawTimeLabels(QPainter& painter, const QRect& clip) {
   // The labels may reach into the scale margin on the left; on the right they end at the
   // plot's edge, where the right toolbar begins. A label that does not fit is left out whole.
   const QRect strip(0, plot.bottom() + 1, plot.right() + 1, kTimeLabelHeight);
-  if (!strip.intersects(clip) || m_Channels.empty()) return;
-  const double step = m_TimeStep.Step;
-  if (!(step > 0) || !(m_PixelsPerUnit > 0)) return;
+  if (!strip.intersects(clip) || channels_.empty()) return;
+  const double step = timeStep_.Step;
+  if (!(step > 0) || !(pixelsPerUnit_ > 0)) return;
   painter.save();
   painter.setClipRect(strip & clip);
-  painter.setFont(m_ScaleFont);
-  painter.setPen(m_ScaleColour);
-  QFontMetrics fm(m_ScaleFont);
+  painter.setFont(scaleFont_);
+  painter.setPen(scaleColour_);
+  QFontMetrics fm(scaleFont_);
   const int reach = kMaxTimeLabelWidth / 2 + 1;
-  double firstX = double(m_Start + clip.left() - reach - plot.left()) / m_PixelsPerUnit;
-  double lastX = double(m_Start + clip.right() + reach - plot.left()) / m_PixelsPerUnit;
+  double firstX = double(start_ + clip.left() - reach - plot.left()) / pixelsPerUnit_;
+  double lastX = double(start_ + clip.right() + reach - plot.left()) / pixelsPerUnit_;
   long long k0 = (long long)std::floor(firstX / step);
   long long k1 = (long long)std::ceil(lastX / step);
   for (long long k = k0; k <= k1 && k - k0 < 100000; ++k) {
     double t = double(k) * step;
-    long long x = XToPixel(t) - m_Start + plot.left();
+    long long x = XToPixel(t) - start_ + plot.left();
     if (x < plot.left() || x > plot.right()) continue;
-    QString text = QString::fromStdString(FormatTimeLabel(t, m_TimeStep.Decimals));
+    QString text = QString::fromStdString(FormatTimeLabel(t, timeStep_.Decimals));
     int w = std::min(fm.horizontalAdvance(text), kMaxTimeLabelWidth - 2);
     QRect r(int(x) - w / 2 - 1, plot.bottom() + 1 + 4, w + 2, fm.height());
     if (r.left() < strip.left() || r.right() > strip.right()) continue;
@@ -414,15 +416,15 @@ void TKelStripChart::DrawTimeLabels(QPainter& painter, const QRect& clip) {
 }
 
 void TKelStripChart::DrawCursors(QPainter& painter, const QRegion& region) {
-  if (m_Cursors.empty()) return;
+  if (cursors_.empty()) return;
   const QRect plot = PlotRect();
   painter.save();
   painter.setClipRegion(region);
   // Exclusive-or: the line shows on every colour, and the cached image below stays untouched.
   painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
   painter.setPen(QPen(Qt::white, 0));
-  for (const auto& c : m_Cursors) {
-    if (c->m_Index < 0) continue;
+  for (const auto& c : cursors_) {
+    if (c->Position() < 0) continue;
     long long x = c->WindowX();
     switch (CursorSpan(x, plot.left(), plot.right() + 1)) {
       case TCursorSpan::None:
