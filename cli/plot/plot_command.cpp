@@ -11,19 +11,15 @@
 
 #include "cli/command.h"
 #include "cli/log_view.h"
-#include "core/util/cp1252.h"
 #include "core/util/exceptions.h"
 #include "core/util/ini_file.h"
 #include "core/util/number_format.h"
+#include "viewer/chart_binding.h"
 #include "viewer/layout_manager.h"
 #include "viewer/stripchart/strip_chart.h"
 
 namespace qvl::cli {
 namespace {
-
-QString ToQString(const std::string& cp1252) {
-  return QString::fromStdString(Cp1252ToUtf8(cp1252));
-}
 
 // The application object the chart needs; drawn off screen unless a platform was chosen.
 void EnsureApplication() {
@@ -69,7 +65,6 @@ int Plot(const TArgs& args, std::ostream& out, std::ostream&) {
   display.SetStrips(strips);
   display.SetSettings(SettingsOf(args));
   display.DisplaySelection(SelectionOf(args, *display.MainSlot().store));
-  const TChartView& view = display.Chart();
 
   EnsureApplication();
   TKelStripChart chart;
@@ -77,41 +72,12 @@ int Plot(const TArgs& args, std::ostream& out, std::ostream&) {
   chart.SetRightToolBar(false);
   chart.SetHorizontalScrollBar(false);
   chart.resize(width, height);
-  chart.BeginUpdate();
-  chart.SetSampleInterval(0.001);
-  for (size_t i = 0; i < view.strips.size(); ++i) {
-    const TStripView& s = view.strips[i];
-    TStripChannel* channel = chart.AddChannel();
-    channel->SetTitle(ToQString(s.title));
-    channel->SetWeight(strips[i].height > 0 ? strips[i].height : 1.0f);
-    const double top = s.inverted ? s.rangeMin : s.rangeMax;
-    const double bottom = s.inverted ? s.rangeMax : s.rangeMin;
-    channel->SetDefaultScale(top, bottom);
-    for (int c = 0; c < s.curvesPerSlot; ++c) {
-      TStripPlot* plot = c == 0 ? channel->Plots(0) : channel->AddPlot();
-      const TCurveData& curve = s.Curve(0, c);
-      if (curve.period > 0) plot->SetValues(curve.values, curve.period / 1000.0);
-      plot->SetColour(curve.colour);
-      if (c == 0) plot->SetRange(0, top, bottom);
-    }
-    if (args.Has("--autoscale")) channel->Autoscale(false, s.inverted);
-    TChannelHighlights highlights;
-    for (const THighlightSpan& h : s.highlights)
-      highlights.push_back(THighlight{h.first, h.last, h.colour, h.second});
-    channel->SetHighlights(highlights);
-  }
-  for (const TTimeMarkView& m : view.marks)
-    chart.AddBookmark(m.colour, ToQString(m.label), m.seconds);
-  chart.EndUpdate();
-  // The whole selection across the plot's width.
-  const double seconds = std::max<double>(double(view.sampleCount) / 1000, 0.001);
-  chart.SetXScale(seconds / std::max(chart.PlotRect().width(), 1));
-  chart.SetXStartPixel(0);
+  const double seconds = ShowRunDisplay(chart, display, {.autoscale = args.Has("--autoscale")});
   QImage image = chart.grab().toImage();
   if (!image.save(QString::fromStdString(output), "PNG"))
     throw EFileError("Cannot write file \"" + output + "\"");
-  out << "wrote " << output << " (" << width << "x" << height << ", " << view.strips.size()
-      << " strips, " << FormatFixed(seconds, 7, 3) << " s)\n";
+  out << "wrote " << output << " (" << width << "x" << height << ", "
+      << display.Chart().strips.size() << " strips, " << FormatFixed(seconds, 7, 3) << " s)\n";
   return 0;
 }
 
