@@ -14,10 +14,6 @@
 namespace qvl::cli {
 namespace {
 
-const char* const kSlotRoles[kFixedSlotCount] = {
-    "X acceleration", "Y acceleration", "Z acceleration", "Front travel", "Rear travel",
-    "Battery",        "(free)",         "Ambient temp.",  "(free)"};
-
 TJson SensorJson(TSensor& sensor, int slot, int kind) {
   TJson j = TJson::Object();
   j["slot"] = slot;
@@ -126,7 +122,7 @@ void PrintConfig(TController& c, std::ostream& out) {
     out << "\n";
   };
   for (int slot = 0; slot < kFixedSlotCount; ++slot)
-    if (TSensor* s = c.FixedSensor(slot)) sensorLine(kSlotRoles[slot], *s);
+    if (TSensor* s = c.FixedSensor(slot)) sensorLine(kSlotRoles[size_t(slot)], *s);
   for (size_t i = 0; i < c.CustomSensors().size(); ++i)
     if (c.CustomSensors()[i]) sensorLine("Custom " + std::to_string(i), *c.CustomSensors()[i]);
   out << "\nLogging groups\n";

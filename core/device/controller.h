@@ -53,22 +53,9 @@ constexpr int kMaxLoggingGroups = 8;
 constexpr int kChannelMapSize = 32;
 constexpr uint8_t kGroupNotLogged = 8;
 constexpr size_t kMaxConfigImageSize = 2980;
-constexpr int kFixedSlotCount = 9;
 constexpr int kRealtimeBlockSize = 40;
 constexpr int kScratchWords = 256;
 constexpr int kScratchPageWords = 64;
-
-// Fixed sensor slots.
-enum : int {
-  kSlotXAccel = 0,
-  kSlotYAccel = 1,
-  kSlotZAccel = 2,
-  kSlotFrontTravel = 3,
-  kSlotRearTravel = 4,
-  kSlotBattery = 5,
-  kSlotAmbientTemp = 7,
-  kSlotCustom = 8,  // slot kind of custom sensors in the stream
-};
 
 using TConfigIdentity = std::array<uint8_t, 16>;
 

@@ -66,6 +66,10 @@ const std::array<TEcuUnitDescr, kUnitCount> kEcuUnits = {{
 const std::array<const char*, 5> kLoggingStateNames = {"Waiting", "Pre-logging", "Logging",
                                                        "Post-logging", "Full"};
 
+const std::array<const char*, kFixedSlotCount> kSlotRoles = {
+    "X acceleration", "Y acceleration", "Z acceleration", "Front travel", "Rear travel",
+    "Battery",        "(free)",         "Ambient temp.",  "(free)"};
+
 const std::array<const char*, 9> kShortChannelNames = {
     "Front accel.", "Lateral accel.", "Vert accel.",   "Front travel", "Rear travel",
     "Battery",      "Atm pressure",   "Internal temp", "Custom"};

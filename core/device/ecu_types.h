@@ -87,6 +87,20 @@ std::string LoggingStateName(int state);
 // Short names of the nine channel kinds, also the kind names of the sensor database.
 extern const std::array<const char*, 9> kShortChannelNames;
 
+// The controller's fixed sensor slots and what each one measures ("(free)" for the unused ones).
+constexpr int kFixedSlotCount = 9;
+enum : int {
+  kSlotXAccel = 0,
+  kSlotYAccel = 1,
+  kSlotZAccel = 2,
+  kSlotFrontTravel = 3,
+  kSlotRearTravel = 4,
+  kSlotBattery = 5,
+  kSlotAmbientTemp = 7,
+  kSlotCustom = 8,  // slot kind of custom sensors in the stream
+};
+extern const std::array<const char*, kFixedSlotCount> kSlotRoles;
+
 bool IsValidParam(int code);
 bool IsValidUnit(int code);
 bool UnitAllowed(int param, int unit);
