@@ -353,7 +353,9 @@ TEST(LiveFolder, SocketsGoToAFolderPrivateToTheUser) {
   ASSERT_EQ(::symlink(own.c_str(), link.c_str()), 0);
   EXPECT_THROW(EnsurePrivateFolder(link, me), Exception);
   ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
-  if (me == 0) ASSERT_EQ(::chown(foreign.c_str(), kNobody, kNobody), 0);
+  if (me == 0) {
+    ASSERT_EQ(::chown(foreign.c_str(), kNobody, kNobody), 0);
+  }
   EXPECT_THROW(EnsurePrivateFolder(foreign, me == 0 ? me : me + 1), Exception);
 }
 
