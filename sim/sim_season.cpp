@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <random>
 
 #include "core/util/endian.h"
 
@@ -77,39 +78,47 @@ void TRideRecorder::RecordTo(uint32_t tick) {
 
 TSimSeason::~TSimSeason() = default;
 
+// A session as planned: its runs, the pause after it, and whether it has a clock and an SD
+// card.
+struct TSimSeason::TPlan {
+  uint32_t tick0 = 0;
+  std::vector<TPlannedRun> runs;
+  uint32_t pauseAfterDays = 0;  // device time units to the next session
+  TSeasonSession::TClock clock = TSeasonSession::TClock::FromStart;
+  bool sdCard = true;
+};
+
 TSimSeason::TSimSeason(TSetup setup, std::vector<uint8_t>& flash) : setup_(std::move(setup)) {
-  const TSimSeasonOptions& o = setup_.options;
-  const uint64_t f = setup_.flashSize, s = setup_.sectorSize;
-  const uint64_t n = s ? f / s : 0;
-  if (f == 0 || n < 4 || flash.size() != f) return;
+  const uint64_t flashSize = setup_.flashSize, sectorSize = setup_.sectorSize;
+  const uint64_t sectors = sectorSize ? flashSize / sectorSize : 0;
+  if (flashSize == 0 || sectors < 4 || flash.size() != flashSize) return;
   std::mt19937 rng(setup_.seed);
-  auto uniform = [&](int lo, int hi) {
+  const TUniform uniform = [&rng](int lo, int hi) {
     return std::uniform_int_distribution<int>(std::min(lo, hi), std::max(lo, hi))(rng);
   };
+  const std::vector<TPlan> plan = PlanSessions(uniform, BytesPerSecond());
+  const std::vector<uint32_t> startTimes = SessionStartTimes(plan);
+  PlaceInRing(RecordSessions(plan, startTimes, uniform), flash);
+}
 
-  // How many bytes a second of riding takes: ten seconds recorded on the side.
-  double bytesPerSecond;
-  {
-    TFlashImageEncoder probe(setup_.groups, 0, uint32_t(s));
-    TRideRecorder ride(probe, setup_.values, setup_.wheels, setup_.circumference,
-                       setup_.pulsesPerTurn);
-    const uint32_t t = probe.BeginSession(1000);
-    ride.Begin(t, 0);
-    ride.RecordTo(t + 10000);
-    probe.Finish();
-    bytesPerSecond = std::max(100.0, double(probe.Image().size()) / 10);
-  }
+double TSimSeason::BytesPerSecond() const {
+  // Ten seconds of riding recorded on the side.
+  TFlashImageEncoder probe(setup_.groups, 0, setup_.sectorSize);
+  TRideRecorder ride(probe, setup_.values, setup_.wheels, setup_.circumference,
+                     setup_.pulsesPerTurn);
+  const uint32_t tick = probe.BeginSession(1000);
+  ride.Begin(tick, 0);
+  ride.RecordTo(tick + 10000);
+  probe.Finish();
+  return std::max(100.0, double(probe.Image().size()) / 10);
+}
 
-  // The plan: sessions of runs, oldest first, until more than the flash has been written.
-  struct TPlan {
-    uint32_t tick0 = 0;
-    std::vector<TPlannedRun> runs;
-    uint32_t pauseAfterDays = 0;  // device time units to the next session
-    TSeasonSession::TClock clock = TSeasonSession::TClock::FromStart;
-    bool sdCard = true;
-  };
+std::vector<TSimSeason::TPlan> TSimSeason::PlanSessions(const TUniform& uniform,
+                                                        double bytesPerSecond) const {
+  // Sessions of runs, oldest first, until more than the flash has been written.
+  const TSimSeasonOptions& o = setup_.options;
   std::vector<TPlan> plan;
-  const double target = double(f) * (1 + std::max(0.05, o.overwriteShare));
+  const double target = double(setup_.flashSize) * (1 + std::max(0.05, o.overwriteShare));
   double total = 0;
   while (total < target || plan.size() < 5) {
     TPlan p;
@@ -125,7 +134,7 @@ TSimSeason::TSimSeason(TSetup setup, std::vector<uint8_t>& flash) : setup_(std::
       total += run.seconds * bytesPerSecond + kPage;
     }
     p.pauseAfterDays = uint32_t(uniform(int(kUnitsPerDay / 3), int(4 * kUnitsPerDay)));
-    total += double(s);
+    total += double(setup_.sectorSize);
     plan.push_back(std::move(p));
   }
   const size_t m = plan.size();
@@ -133,114 +142,133 @@ TSimSeason::TSimSeason(TSetup setup, std::vector<uint8_t>& flash) : setup_(std::
   if (o.logging) plan[m - 1].runs.back().seconds = uint32_t(std::max(1, o.currentRunSeconds));
   // A few older sessions of another kind: one whose clock came only with its second run, one
   // without any clock, one without SD card.
-  plan[m - 3].clock = TSeasonSession::TClock::FromLaterRun;
-  if (plan[m - 3].runs.size() < 2) {
-    TPlannedRun extra = plan[m - 3].runs.back();
+  TPlan& lateClock = plan[m - 3];
+  lateClock.clock = TSeasonSession::TClock::FromLaterRun;
+  if (lateClock.runs.size() < 2) {
+    TPlannedRun extra = lateClock.runs.back();
     extra.tick += extra.seconds * 1000 + 120000;
-    plan[m - 3].runs.push_back(extra);
+    lateClock.runs.push_back(extra);
   }
   plan[m - 4].clock = TSeasonSession::TClock::None;
   plan[m - 5].sdCard = false;
+  return plan;
+}
 
-  // Device times, from the current session back: it began so that its last run started
-  // currentRunSeconds ago (or ended a few minutes ago when it is not logging).
+std::vector<uint32_t> TSimSeason::SessionStartTimes(const std::vector<TPlan>& plan) const {
+  // From the current session back: it began so that its last run started currentRunSeconds ago
+  // (or ended a few minutes ago when it is not logging); each older one ended its pause before
+  // the next.
+  const size_t m = plan.size();
   std::vector<uint32_t> startTime(m);
-  {
-    const TPlan& cur = plan[m - 1];
-    const TPlannedRun& last = cur.runs.back();
-    const uint32_t elapsedMs =
-        last.tick - cur.tick0 + last.seconds * 1000 + (o.logging ? 0 : 300000);
-    startTime[m - 1] = setup_.nowDeviceTime - elapsedMs / 1024;
-    for (size_t i = m - 1; i-- > 0;) {
-      const TPlannedRun& l = plan[i].runs.back();
-      const uint32_t lengthUnits = (l.tick - plan[i].tick0 + l.seconds * 1000) / 1024;
-      startTime[i] = startTime[i + 1] - plan[i].pauseAfterDays - lengthUnits;
-    }
+  const TPlan& current = plan[m - 1];
+  const TPlannedRun& last = current.runs.back();
+  const uint32_t elapsedMs =
+      last.tick - current.tick0 + last.seconds * 1000 + (setup_.options.logging ? 0 : 300000);
+  startTime[m - 1] = setup_.nowDeviceTime - elapsedMs / 1024;
+  for (size_t i = m - 1; i-- > 0;) {
+    const TPlannedRun& lastRun = plan[i].runs.back();
+    const uint32_t lengthUnits = (lastRun.tick - plan[i].tick0 + lastRun.seconds * 1000) / 1024;
+    startTime[i] = startTime[i + 1] - plan[i].pauseAfterDays - lengthUnits;
   }
-  uint8_t sd = uint8_t(uniform(1, 40));
+  return startTime;
+}
 
-  // Record every session.
-  uint64_t rel = 0;
-  std::vector<uint64_t> relStart;
-  for (size_t i = 0; i < m; ++i) {
+std::vector<uint64_t> TSimSeason::RecordSessions(const std::vector<TPlan>& plan,
+                                                 const std::vector<uint32_t>& startTimes,
+                                                 const TUniform& uniform) {
+  // Each session is encoded on its own; the returned offsets place them one after the other,
+  // each on a sector boundary, counted from the oldest session's start.
+  const TSimSeasonOptions& o = setup_.options;
+  const uint64_t sectorSize = setup_.sectorSize;
+  uint8_t sdNumber = uint8_t(uniform(1, 40));
+  uint64_t offset = 0;
+  std::vector<uint64_t> offsets;
+  for (size_t i = 0; i < plan.size(); ++i) {
     const TPlan& p = plan[i];
+    const bool current = i + 1 == plan.size();
     TSession session;
-    session.encoder = std::make_unique<TFlashImageEncoder>(setup_.groups, 0, uint32_t(s));
+    session.encoder = std::make_unique<TFlashImageEncoder>(setup_.groups, 0, uint32_t(sectorSize));
     session.encoder->SetSectorHeaders(true);
     session.clock = p.clock;
-    TFlashImageEncoder& enc = *session.encoder;
-    auto ride = std::make_unique<TRideRecorder>(enc, setup_.values, setup_.wheels,
+    TFlashImageEncoder& encoder = *session.encoder;
+    auto ride = std::make_unique<TRideRecorder>(encoder, setup_.values, setup_.wheels,
                                                 setup_.circumference, setup_.pulsesPerTurn);
     for (size_t r = 0; r < p.runs.size(); ++r) {
       const TPlannedRun& run = p.runs[r];
       const bool clock = p.clock == TSeasonSession::TClock::FromStart ||
                          (p.clock == TSeasonSession::TClock::FromLaterRun && r > 0);
       std::optional<uint32_t> deviceTime;
-      if (clock) deviceTime = startTime[i] + (run.tick - p.tick0) / 1024;
-      const uint8_t number = p.sdCard ? sd++ : 0;
-      const uint32_t tick = r == 0 ? enc.BeginSession(run.tick, deviceTime, number)
-                                   : enc.BeginRun(run.tick, deviceTime, number);
+      if (clock) deviceTime = startTimes[i] + (run.tick - p.tick0) / 1024;
+      const uint8_t number = p.sdCard ? sdNumber++ : 0;
+      const uint32_t tick = r == 0 ? encoder.BeginSession(run.tick, deviceTime, number)
+                                   : encoder.BeginRun(run.tick, deviceTime, number);
       const uint64_t rideOffset = uint64_t(uniform(0, 3600)) * 1000;
       ride->Begin(tick, rideOffset);
       const uint32_t end = tick + run.seconds * 1000;
-      const bool live = o.logging && i + 1 == m && r + 1 == p.runs.size();
+      const bool live = o.logging && current && r + 1 == p.runs.size();
       if (!live) {
         ride->RecordTo(tick + run.seconds * 500);
-        enc.TimeMark(enc.CurrentTick());  // the rider marks a spot half-way
+        encoder.TimeMark(encoder.CurrentTick());  // the rider marks a spot half-way
       }
       ride->RecordTo(end);
       if (live) {
         logging_ = true;
-        liveTick_ = enc.CurrentTick();
+        liveTick_ = encoder.CurrentTick();
         liveMs_ = setup_.nowMs;
         runStartDeviceTime_ = deviceTime.value_or(setup_.nowDeviceTime - run.seconds * 1000 / 1024);
       }
     }
-    if (logging_ && i + 1 == m)
+    if (logging_ && current)
       recorder_ = std::move(ride);
     else
-      enc.Finish();
-    relStart.push_back(rel);
-    rel = (rel + enc.Image().size() + s - 1) / s * s;
-    markers_.push_back({0, startTime[i]});
+      encoder.Finish();
+    offsets.push_back(offset);
+    offset = (offset + encoder.Image().size() + sectorSize - 1) / sectorSize * sectorSize;
+    markers_.push_back({0, startTimes[i]});
     sessions_.push_back(std::move(session));
   }
+  return offsets;
+}
 
+void TSimSeason::PlaceInRing(std::vector<uint64_t> offsets, std::vector<uint8_t>& flash) {
+  const uint64_t flashSize = setup_.flashSize, sectorSize = setup_.sectorSize;
+  const uint64_t sectors = flashSize / sectorSize;
+  const size_t m = sessions_.size();
   // Where the data would end, and with it the oldest sector left.
-  auto endRel = [&] {
-    return relStart.back() + sessions_.back().encoder->Image().size() / kPage * kPage;
+  auto endOffset = [&] {
+    return offsets.back() + sessions_.back().encoder->Image().size() / kPage * kPage;
   };
-  auto oldestRel = [&] {
-    const uint64_t eraseAhead = (endRel() + s - 1) / s;
-    return eraseAhead + 1 >= n ? (eraseAhead + 1 - n) * s : 0;
+  auto oldestOffset = [&] {
+    const uint64_t eraseAhead = (endOffset() + sectorSize - 1) / sectorSize;
+    return eraseAhead + 1 >= sectors ? (eraseAhead + 1 - sectors) * sectorSize : 0;
   };
   // The oldest surviving session must be cut: when the oldest data left would begin exactly at a
   // session's start, the current session starts one sector later (the logger had erased one
   // more sector before it began).
-  for (uint64_t guard = 0; guard < n; ++guard) {
-    const uint64_t oldest = oldestRel();
-    if (std::find(relStart.begin(), relStart.end(), oldest) == relStart.end()) break;
-    relStart.back() += s;
+  for (uint64_t guard = 0; guard < sectors; ++guard) {
+    const uint64_t oldest = oldestOffset();
+    if (std::find(offsets.begin(), offsets.end(), oldest) == offsets.end()) break;
+    offsets.back() += sectorSize;
   }
   // The ring's end falls in the middle of the largest session between the partial oldest and the
   // current one.
-  const uint64_t oldest = oldestRel();
+  const uint64_t oldest = oldestOffset();
   size_t wrapIn = m - 1;
   uint64_t largest = 0;
   for (size_t i = 0; i + 1 < m; ++i) {
     const uint64_t size = sessions_[i].encoder->Image().size();
-    if (relStart[i] > oldest && size > largest && size > s) {
+    if (offsets[i] > oldest && size > largest && size > sectorSize) {
       largest = size;
       wrapIn = i;
     }
   }
   const uint64_t wrapAt =
-      (relStart[wrapIn] + sessions_[wrapIn].encoder->Image().size() / 2) / s * s;
-  startVirtual_ = (f - wrapAt % f) % f;
-  erasedThrough_ = startVirtual_ / s;
+      (offsets[wrapIn] + sessions_[wrapIn].encoder->Image().size() / 2) / sectorSize * sectorSize;
+  startVirtual_ = (flashSize - wrapAt % flashSize) % flashSize;
+  erasedThrough_ = startVirtual_ / sectorSize;
   for (size_t i = 0; i < m; ++i) {
-    sessions_[i].virtualStart = startVirtual_ + relStart[i];
-    markers_[i].sector4k = uint32_t(sessions_[i].virtualStart % f / kPage);
+    sessions_[i].virtualStart = startVirtual_ + offsets[i];
+    markers_[i].sector4k = uint32_t(sessions_[i].virtualStart % flashSize / kPage);
     WritePages(sessions_[i], flash, false);
   }
 }

@@ -149,6 +149,18 @@ class TSimSeason {
     TSeasonSession::TClock clock = TSeasonSession::TClock::FromStart;
   };
 
+  // The steps of building a season: the data rate of the ride, the plan of sessions and runs,
+  // each session's start time, the sessions recorded (their offsets from the oldest one), and
+  // their place in the flash ring.
+  struct TPlan;
+  using TUniform = std::function<int(int lo, int hi)>;
+  double BytesPerSecond() const;
+  std::vector<TPlan> PlanSessions(const TUniform& uniform, double bytesPerSecond) const;
+  std::vector<uint32_t> SessionStartTimes(const std::vector<TPlan>& plan) const;
+  std::vector<uint64_t> RecordSessions(const std::vector<TPlan>& plan,
+                                       const std::vector<uint32_t>& startTimes,
+                                       const TUniform& uniform);
+  void PlaceInRing(std::vector<uint64_t> offsets, std::vector<uint8_t>& flash);
   void WritePages(TSession& session, std::vector<uint8_t>& flash, bool includeOpenPage);
   uint64_t WrittenEnd() const;
   uint32_t PageTick(const TSession& session, size_t page) const;
