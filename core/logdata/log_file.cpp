@@ -109,6 +109,28 @@ void ReadExtensionBlocks(TStream& stream, TLogFileInfo& info) {
       }
       info.hasRunVideoNames = true;
       info.runVideoNames = std::move(names);
+    } else if (tag == 2) {
+      // Further synchronisation points per run: i16 run count, then per run an i16 point count
+      // and that many pairs of doubles (chart time, video time).
+      const int64_t take = std::min<int64_t>(length, Remaining(stream));
+      std::vector<uint8_t> body = ReadChecked(stream, take);
+      TByteViewStream block(body.data(), body.size());
+      std::vector<std::vector<TSyncPoint>> runs;
+      try {
+        const int16_t count = block.ReadI16();
+        for (int16_t r = 0; r < count; ++r) {
+          const int16_t n = block.ReadI16();
+          std::vector<uint8_t> pairs = ReadChecked(block, int64_t(n) * 16);
+          std::vector<TSyncPoint> points(pairs.size() / 16);
+          for (size_t i = 0; i < points.size(); ++i)
+            points[i] = {GetF64(&pairs[i * 16]), GetF64(&pairs[i * 16 + 8])};
+          runs.push_back(std::move(points));
+        }
+      } catch (const EReadError&) {
+        // a block cut short keeps the runs it holds whole
+      }
+      info.hasRunSyncPoints = true;
+      info.runSyncPoints = std::move(runs);
     }
     stream.SetPosition(start + int64_t(length));
   }
@@ -233,6 +255,28 @@ void WriteSavedLogFile(TStream& stream, TController& controller, const TDataLogS
     stream.WriteU32(length);
     stream.WriteI16(int16_t(count));
     for (size_t i = 0; i < count; ++i) WriteShortString(stream, info.runVideoNames[i]);
+  }
+  const bool anyPoints =
+      std::any_of(info.runSyncPoints.begin(), info.runSyncPoints.end(),
+                  [](const std::vector<TSyncPoint>& points) { return !points.empty(); });
+  if (anyPoints) {
+    const size_t count = std::min<size_t>(info.runSyncPoints.size(), 0x7FFF);
+    uint32_t length = 2;
+    for (size_t r = 0; r < count; ++r)
+      length += uint32_t(2 + 16 * std::min<size_t>(info.runSyncPoints[r].size(), 0x7FFF));
+    stream.WriteU8(2);
+    stream.WriteU32(length);
+    stream.WriteI16(int16_t(count));
+    for (size_t r = 0; r < count; ++r) {
+      const size_t n = std::min<size_t>(info.runSyncPoints[r].size(), 0x7FFF);
+      stream.WriteI16(int16_t(n));
+      for (size_t i = 0; i < n; ++i) {
+        uint8_t pair[16];
+        PutF64(pair, info.runSyncPoints[r][i].chartTime);
+        PutF64(pair + 8, info.runSyncPoints[r][i].videoTime);
+        stream.WriteBuffer(pair, sizeof pair);
+      }
+    }
   }
 }
 

@@ -32,6 +32,13 @@ struct TSyncData {
 };
 using TSyncDatas = std::vector<TSyncData>;
 
+// A video synchronisation point: a chart time and the video time shown at it (seconds).
+struct TSyncPoint {
+  double chartTime = 0;
+  double videoTime = 0;
+  bool operator==(const TSyncPoint&) const = default;
+};
+
 // A display list entry as the file holds it (12 bytes, laid out by the viewer).
 using TDisplayEntryBytes = std::array<uint8_t, 12>;
 
@@ -46,6 +53,11 @@ struct TLogFileInfo {
   // Per-run video names (extension block 1); present only when the file carries the block.
   bool hasRunVideoNames = false;
   std::vector<std::string> runVideoNames;
+  // Further video synchronisation points per run, after the one its synchronisation record holds
+  // (extension block 2): chart time and video time in seconds. Present only when the file carries
+  // the block; written when any run has such points.
+  bool hasRunSyncPoints = false;
+  std::vector<std::vector<TSyncPoint>> runSyncPoints;
 };
 
 // Reads a log file: the envelope, the configuration into `controller`, the logging group list,
@@ -60,8 +72,9 @@ void LoadLogFile(const std::string& fileName, TController& controller, TDataLogS
 void ReadLogFileConfiguration(TStream& stream, TController& controller);
 
 // The viewer's save: version 15 envelope with both display lists, the video name, one
-// synchronisation record per run, the configuration, the data in the encoding read, the notes and,
-// when any run has a video name, extension block 1.
+// synchronisation record per run, the configuration, the data in the encoding read, the notes,
+// extension block 1 when any run has a video name and block 2 when any run has further
+// synchronisation points.
 void WriteSavedLogFile(TStream& stream, TController& controller, const TDataLogStore& store,
                        const TLogFileInfo& info);
 // Writes the saved file without losing the old one: temporary file, flushed, the old file kept

@@ -287,6 +287,53 @@ TEST(LogFile, ValueScaleFollowsTheFrontTravelReference) {
   }
 }
 
+TEST(LogFile, FurtherSyncPointsRoundTripInBlock2ThatOtherReadersSkipByItsLength) {
+  TController controller;
+  TDataLogStore store;
+  TLogFileInfo info;
+  std::vector<uint8_t> source = ConfigStream(controller);
+  Append(source, RecordSection());
+  ReadBytes(source, controller, store, info);
+  ASSERT_GE(store.RunCount(), 1);
+  EXPECT_FALSE(info.hasRunSyncPoints);
+  info.syncs.assign(size_t(store.RunCount()), {});
+  info.syncs[0] = {1, 0, -0.25, 10};
+  info.runVideoNames.assign(size_t(store.RunCount()), "a.mp4");
+  info.runSyncPoints.assign(size_t(store.RunCount()), {});
+  info.runSyncPoints[0] = {{70.5, 72.0}, {130.25, 133.5}};
+  TMemoryStream saved;
+  WriteSavedLogFile(saved, controller, store, info);
+
+  TController c2;
+  TDataLogStore s2;
+  TLogFileInfo i2;
+  ReadBytes(saved.Bytes(), c2, s2, i2);
+  EXPECT_TRUE(i2.hasRunSyncPoints);
+  EXPECT_EQ(i2.runSyncPoints, info.runSyncPoints);
+  EXPECT_EQ(i2.runVideoNames, info.runVideoNames);
+
+  // The block is the last one: tag 2, its length, then the body to the end of the file.
+  std::vector<uint8_t> bytes = saved.Bytes();
+  const size_t body = 2 + 2 + 32 + 2 * (size_t(store.RunCount()) - 1);
+  ASSERT_GT(bytes.size(), body + 5);
+  const size_t at = bytes.size() - body - 5;
+  EXPECT_EQ(bytes[at], 2);
+  EXPECT_EQ(GetU32(&bytes[at + 1]), body);
+  bytes[at] = 9;       // as a reader that does not know the block sees it
+  bytes.push_back(1);  // a block after it is still found
+  Append(bytes, {2, 0, 0, 0, 0, 0});
+  TLogFileInfo i3;
+  ReadBytes(bytes, c2, s2, i3);
+  EXPECT_FALSE(i3.hasRunSyncPoints);
+  EXPECT_TRUE(i3.hasRunVideoNames);
+  EXPECT_TRUE(i3.runVideoNames.empty());
+
+  info.runSyncPoints.assign(size_t(store.RunCount()), {});  // no further points: no block
+  TMemoryStream plain;
+  WriteSavedLogFile(plain, controller, store, info);
+  EXPECT_EQ(plain.Bytes().size(), saved.Bytes().size() - body - 5);
+}
+
 TEST(LogFile, ExtensionBlocksAreReadForThePrimaryFileOnly) {
   TController source;
   std::vector<uint8_t> f = ConfigStream(source);
