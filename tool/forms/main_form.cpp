@@ -32,6 +32,12 @@
 #include "core/util/cp1252.h"
 #include "core/util/exceptions.h"
 #include "tool/forms/about_box.h"
+#include "tool/forms/compass_test_form.h"
+#include "tool/forms/config_form.h"
+#include "tool/forms/ecu_info_form.h"
+#include "tool/forms/flash_form.h"
+#include "tool/forms/log_download_form.h"
+#include "tool/forms/monitor_form.h"
 #include "tool/forms/run_state_panel.h"
 #include "tool/forms/select_comm_form.h"
 #include "tool/forms/tevra_status_control.h"
@@ -46,6 +52,7 @@ constexpr int kPanelWidth = 640;
 constexpr int kPanelHeight = 460;
 constexpr int kSideWidth = 112;
 constexpr int kLinkTimeOut = 500;
+constexpr uint8_t kLoggingStateLogging = 2;
 const QRect kIndicatorBounds(8, 40, 30, 24);
 
 QString FromModel(const std::string& text) {
@@ -249,6 +256,14 @@ void TfrmEcu1::CreateActions() {
   actFirmwareUpdate_ = make("actFirmwareUpdate", "&Firmware update...");
   for (QAction* a : {actConfig_, IOTests1_, actEcuInfo_, actLoggedData_, actFirmwareUpdate_})
     a->setEnabled(false);
+  actConfig_->setEnabled(true);
+  connect(actConfig_, &QAction::triggered, this, &TfrmEcu1::OpenConfiguration);
+  IOTests1_->setEnabled(true);
+  connect(IOTests1_, &QAction::triggered, this, &TfrmEcu1::OpenIOTests);
+  connect(actEcuInfo_, &QAction::triggered, this, &TfrmEcu1::ShowEcuInfo);
+  connect(actLoggedData_, &QAction::triggered, this, &TfrmEcu1::OpenLogDownload);
+  actFirmwareUpdate_->setEnabled(true);
+  connect(actFirmwareUpdate_, &QAction::triggered, this, &TfrmEcu1::OpenFirmwareUpdate);
 
   // The controller starts active, so automatic connection starts checked.
   actAutoConnect_ = make("actAutoConnect", "Auto connect");
@@ -654,8 +669,8 @@ void TfrmEcu1::ControllerChanged(TController*, uint8_t flags) {
 
 void TfrmEcu1::StateRefresh() {
   const bool connected = controller_->Connected();
-  actEcuInfo_->setEnabled(false);     // enabled while connected once its window exists
-  actLoggedData_->setEnabled(false);  // the same
+  actEcuInfo_->setEnabled(connected);
+  actLoggedData_->setEnabled(connected);
   shpRunning_->setVisible(connected || (link_ && link_->IsOpen()));
   statusConnection_->setText(
       FromModel(ConnectionText(link_.get(), connected, controller_->IdentificationString())));
@@ -770,6 +785,75 @@ void TfrmEcu1::ShowAbout() {
   about.exec();
 }
 
+void TfrmEcu1::OpenLogDownload() {
+  if (!controller_->Connected()) return;
+  if (controller_->LoggingState() == kLoggingStateLogging &&
+      QMessageBox::question(this, windowTitle(),
+                            "This will stop the current logging run.  Do you wish to continue?",
+                            QMessageBox::Yes | QMessageBox::Cancel) == QMessageBox::Cancel)
+    return;
+  TLogDownloadHooks hooks;
+  hooks.showMessage = [this](const QString& text, bool error) { ShowMessage(text, error); };
+  TfrmLogDownload download(*controller_, settings_, hooks, this);
+  if (download.Open()) download.exec();
+}
+
+void TfrmEcu1::OpenFirmwareUpdate() {
+  // The link is the window's while it is open; polling comes back whatever happens.
+  controller_->PausePolling();
+  try {
+    TFlashFormHooks hooks;
+    hooks.showMessage = [this](const QString& text, bool error) { ShowMessage(text, error); };
+    TfrmFlash flash(link_, settings_, hooks, this);
+    flash.exec();
+  } catch (const std::exception& e) {
+    ShowMessage(FromModel(e.what()), true);
+  }
+  controller_->ResumePolling();
+}
+
+void TfrmEcu1::OpenConfiguration() {
+  const std::string compassFile =
+      std::filesystem::path(settingsFile_).replace_extension(".ref").string();
+  TfrmConfig config(
+      *controller_, settings_, compassFile,
+      [this](const QString& text) { ShowMessage(text, true); }, this);
+  if (config.Execute()) controller_->SetModified(true);
+}
+
+void TfrmEcu1::OpenIOTests() {
+  if (!monitor_)
+    monitor_ = new TfrmMonitor1(
+        *controller_, settings_, [this](const QString& text) { ShowMessage(text, true); }, this);
+  monitor_->show();
+  monitor_->raise();
+  monitor_->activateWindow();
+}
+
+TfrmMonitor1* TfrmEcu1::Monitor() const {
+  return monitor_;
+}
+
+void TfrmEcu1::ShowEcuInfo() {
+  if (!controller_->Connected()) return;
+  TfrmEcuInfo info(*controller_, this);
+  info.exec();
+}
+
+void TfrmEcu1::OpenCompassTest() {
+  auto* test =
+      new TfrmCompassTest(*controller_, [this](const QString& text) { ShowMessage(text, true); });
+  compassTests_.removeAll(nullptr);
+  compassTests_.append(test);
+  test->show();
+}
+
+void TfrmEcu1::CloseToolWindows() {
+  delete monitor_;
+  for (const QPointer<TfrmCompassTest>& test : compassTests_) delete test;
+  compassTests_.clear();
+}
+
 void TfrmEcu1::ShowMessage(const QString& text, bool error) {
   if (options_.showMessage) {
     options_.showMessage(text, error);
@@ -782,6 +866,13 @@ void TfrmEcu1::ShowMessage(const QString& text, bool error) {
 }
 
 bool TfrmEcu1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == sidePanel_ && event->type() == QEvent::MouseButtonPress) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() == Qt::RightButton && (mouse->modifiers() & Qt::AltModifier)) {
+      OpenCompassTest();
+      return true;
+    }
+  }
   if ((watched == statusConnection_ || watched == statusInfo_) &&
       event->type() == QEvent::MouseButtonRelease) {
     if (actEcuInfo_->isEnabled()) actEcuInfo_->trigger();
@@ -816,6 +907,7 @@ bool TfrmEcu1::SaveSettings() {
 }
 
 void TfrmEcu1::closeEvent(QCloseEvent* event) {
+  CloseToolWindows();
   if (!shutDown_) SaveSettings();
   Shutdown();
   event->accept();
@@ -824,6 +916,7 @@ void TfrmEcu1::closeEvent(QCloseEvent* event) {
 void TfrmEcu1::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
+  CloseToolWindows();
   controller_->RemoveListener(this);
   ReleaseLink();
   controller_.reset();

@@ -32,6 +32,8 @@ class TLiveEndpoint;
 class TLiveSharedBlock;
 class TRunStatePanel;
 class TTevraStatusControl;
+class TfrmCompassTest;
+class TfrmMonitor1;
 
 // How the main window is set up: by main() from the command line, by tests with their own
 // folders and links.
@@ -76,6 +78,18 @@ class TfrmEcu1 : public QMainWindow, public IControllerListener {
   void ViewLiveRecord();
   void ClearLiveRecord();
   void ShowAbout();
+  // The internal flash download (modal, while connected; asks first while logging) and the
+  // firmware update (modal, polling paused around it).
+  void OpenLogDownload();
+  void OpenFirmwareUpdate();
+  // The logging configuration editor, modal; an applied change marks the controller modified.
+  void OpenConfiguration();
+  // The I/O monitor (one, kept while open), the hardware information (modal, while connected)
+  // and a new compass test window each time.
+  void OpenIOTests();
+  void ShowEcuInfo();
+  void OpenCompassTest();
+  TfrmMonitor1* Monitor() const;
 
   TController& Controller() { return *controller_; }
   const TCommChannelPtr& Link() const { return link_; }
@@ -183,6 +197,11 @@ class TfrmEcu1 : public QMainWindow, public IControllerListener {
   // Status bar.
   QLabel* statusConnection_ = nullptr;
   QLabel* statusInfo_ = nullptr;
+
+  // Tool windows that use the controller: they go before it does.
+  void CloseToolWindows();
+  QPointer<TfrmMonitor1> monitor_;
+  QList<QPointer<TfrmCompassTest>> compassTests_;
 };
 
 }  // namespace qvl
