@@ -12,6 +12,18 @@ namespace {
 
 constexpr char kStreamMagic[] = "QVL2cr0";
 constexpr size_t kOldLayoutLimit = 318;
+// The records of a configuration stream: a type byte, then the record's length (u16) and data;
+// only the sensor record goes without a length.
+enum : uint8_t {
+  kRecordEnd = 0,
+  kRecordConfigBlock = 2,
+  kRecordControllerType = 3,
+  kRecordSensors = 4,
+  kRecordTimestamp = 5,
+  kRecordIdentity = 6,
+  kRecordReferences = 7,
+  kRecordLogControl = 8,
+};
 
 void InvalidStream() {
   throw QVLStreamError("Invalid stream format");
@@ -301,91 +313,39 @@ void TController::ReadRecords(TStream& stream) {
   std::vector<float> references;
 
   while (stream.Position() < stream.Size()) {
-    uint8_t type = stream.ReadU8();
-    if (type == 0) break;
+    const uint8_t type = stream.ReadU8();
+    if (type == kRecordEnd) break;
+    if (type == kRecordSensors) {  // the one record without a length
+      ReadSensorRecord(stream);
+      continue;
+    }
+    const uint16_t length = stream.ReadU16();
+    const int64_t end = stream.Position() + length;
     switch (type) {
-      case 2: {
-        uint16_t length = stream.ReadU16();
-        std::array<uint8_t, kConfigBlockSize> buffer{};
-        size_t take = std::min<size_t>(length, kConfigBlockSize);
-        stream.ReadBuffer(buffer.data(), take);
-        stream.Skip(int64_t(length) - int64_t(take));
-        if (length < kOldLayoutLimit) {
-          ConvertOldLayout(buffer);
-          oldLayout = true;
-        }
-        TConfigBlock block;
-        block.bytes = buffer;
-        SetConfigBlock(block);
+      case kRecordConfigBlock:
+        oldLayout = ReadConfigBlockRecord(stream, length);
         break;
-      }
-      case 4: {
-        customSensors_.clear();
-        uint16_t count = stream.ReadU16();
-        for (uint16_t k = 0; k < count; ++k) {
-          uint8_t kind = stream.ReadU8();
-          if (kind > 8) InvalidStream();
-          uint16_t input = stream.ReadU16();
-          int32_t period = kind == kSlotCustom ? stream.ReadI32() : 0;
-          std::string text = stream.ReadString16();
-          std::string part = text.substr(0, text.find('\\'));
-          if (kind <= kSlotZAccel) input = uint16_t(18 + kind);
-          TSensorPtr sensor = CreateSensor(this, part, input, 0);
-          // The record has no length: without the sensor class its own data cannot be passed
-          // over, so the stream cannot be read on.
-          if (!sensor) InvalidStream();
-          sensor->Tag = period;
-          sensor->LoadFromStream(stream);
-          sensor->Name = text;
-          if (kind == kSlotBattery || kind == kSlotAmbientTemp) continue;
-          if (kind == kSlotCustom)
-            customSensors_.push_back(std::move(sensor));
-          else
-            fixedSensors_[kind] = std::move(sensor);
-        }
+      case kRecordTimestamp:
+        if (length >= 8) configTimestamp_ = stream.ReadF64();
         break;
-      }
-      case 5: {
-        uint16_t length = stream.ReadU16();
-        if (length >= 8) {
-          configTimestamp_ = stream.ReadF64();
-          stream.Skip(length - 8);
-        } else {
-          stream.Skip(length);
-        }
-        break;
-      }
-      case 6: {
-        uint16_t length = stream.ReadU16();
+      case kRecordIdentity:
         if (length >= 16) {
           stream.ReadBuffer(identity_.data(), 16);
           identitySet_ = true;
-          stream.Skip(length - 16);
-        } else {
-          stream.Skip(length);
         }
         break;
-      }
-      case 7: {
-        uint16_t length = stream.ReadU16();
-        int64_t start = stream.Position();
+      case kRecordReferences:
         references.clear();
         for (int i = 0; i < length / 4; ++i) references.push_back(stream.ReadF32());
-        stream.SetPosition(start + length);
         referencesRead = true;
         break;
-      }
-      case 8: {
-        uint16_t length = stream.ReadU16();
-        size_t take = std::min<size_t>(length, kLogControlSize);
-        stream.ReadBuffer(logControl_.bytes.data(), take);
-        stream.Skip(int64_t(length) - int64_t(take));
+      case kRecordLogControl:
+        stream.ReadBuffer(logControl_.bytes.data(), std::min<size_t>(length, kLogControlSize));
         break;
-      }
-      default:  // 3 and unknown records: skipped by their length
-        stream.Skip(stream.ReadU16());
+      default:  // the controller type and unknown records
         break;
     }
+    stream.SetPosition(end);  // the rest of the record is passed over
   }
 
   if (oldLayout) {
@@ -396,27 +356,66 @@ void TController::ReadRecords(TStream& stream) {
   // one recorded for the connected logger.
   configInSync_ = controllerType_ == typeBefore && identitySet_ && connected_ &&
                   connectedIdentitySet_ && identity_ == connectedIdentity_;
-  if (!connected_ && referencesRead) {
-    size_t n = std::min(anInputs_.size(), references.size());
-    for (size_t i = 0; i < n; ++i) referenceValues_[i] = references[i];
-    for (auto& sensor : fixedSensors_)
-      if (sensor && sensor->Channel >= 0 && sensor->Channel < AnalogInputCount())
-        sensor->Param = referenceValues_[size_t(sensor->Channel)];
+  if (!connected_ && referencesRead) ApplyReferenceValues(references);
+}
+
+bool TController::ReadConfigBlockRecord(TStream& stream, uint16_t length) {
+  std::array<uint8_t, kConfigBlockSize> buffer{};
+  stream.ReadBuffer(buffer.data(), std::min<size_t>(length, kConfigBlockSize));
+  const bool oldLayout = length < kOldLayoutLimit;
+  if (oldLayout) ConvertOldLayout(buffer);
+  TConfigBlock block;
+  block.bytes = buffer;
+  SetConfigBlock(block);
+  return oldLayout;
+}
+
+void TController::ReadSensorRecord(TStream& stream) {
+  customSensors_.clear();
+  const uint16_t count = stream.ReadU16();
+  for (uint16_t k = 0; k < count; ++k) {
+    const uint8_t kind = stream.ReadU8();
+    if (kind > kSlotCustom) InvalidStream();
+    uint16_t input = stream.ReadU16();
+    const int32_t period = kind == kSlotCustom ? stream.ReadI32() : 0;
+    const std::string text = stream.ReadString16();
+    const std::string sensorClass = text.substr(0, text.find('\\'));
+    if (kind <= kSlotZAccel) input = uint16_t(18 + kind);
+    TSensorPtr sensor = CreateSensor(this, sensorClass, input, 0);
+    // The record has no length: without the sensor class its own data cannot be passed over, so
+    // the stream cannot be read on.
+    if (!sensor) InvalidStream();
+    sensor->Tag = period;
+    sensor->LoadFromStream(stream);
+    sensor->Name = text;
+    if (kind == kSlotBattery || kind == kSlotAmbientTemp) continue;
+    if (kind == kSlotCustom)
+      customSensors_.push_back(std::move(sensor));
+    else
+      fixedSensors_[kind] = std::move(sensor);
   }
+}
+
+void TController::ApplyReferenceValues(const std::vector<float>& references) {
+  const size_t n = std::min(anInputs_.size(), references.size());
+  for (size_t i = 0; i < n; ++i) referenceValues_[i] = references[i];
+  for (auto& sensor : fixedSensors_)
+    if (sensor && sensor->Channel >= 0 && sensor->Channel < AnalogInputCount())
+      sensor->Param = referenceValues_[size_t(sensor->Channel)];
 }
 
 void TController::WriteToStream(TStream& stream) {
   stream.WriteBuffer(kStreamMagic, 7);
 
-  stream.WriteU8(2);
+  stream.WriteU8(kRecordConfigBlock);
   stream.WriteU16(uint16_t(kConfigBlockSize));
   stream.WriteBuffer(configBlock_.bytes.data(), kConfigBlockSize);
 
-  stream.WriteU8(3);
+  stream.WriteU8(kRecordControllerType);
   stream.WriteU16(4);
   stream.WriteU32(controllerType_);
 
-  stream.WriteU8(4);
+  stream.WriteU8(kRecordSensors);
   uint16_t count = 0;
   for (const auto& s : fixedSensors_)
     if (s) ++count;
@@ -438,24 +437,24 @@ void TController::WriteToStream(TStream& stream) {
     identity_ = CreateConfigIdentity();
     identitySet_ = true;
   }
-  stream.WriteU8(6);
+  stream.WriteU8(kRecordIdentity);
   stream.WriteU16(16);
   stream.WriteBuffer(identity_.data(), 16);
 
   configTimestamp_ = Now();
-  stream.WriteU8(5);
+  stream.WriteU8(kRecordTimestamp);
   stream.WriteU16(8);
   stream.WriteF64(configTimestamp_);
 
-  stream.WriteU8(7);
+  stream.WriteU8(kRecordReferences);
   stream.WriteU16(uint16_t(4 * referenceValues_.size()));
   for (float v : referenceValues_) stream.WriteF32(v);
 
-  stream.WriteU8(8);
+  stream.WriteU8(kRecordLogControl);
   stream.WriteU16(uint16_t(kLogControlSize));
   stream.WriteBuffer(logControl_.bytes.data(), kLogControlSize);
 
-  stream.WriteU8(0);
+  stream.WriteU8(kRecordEnd);
 }
 
 void TController::LoadFromFile(const std::string& fileName) {

@@ -256,6 +256,11 @@ class TController : public ISensorOwner {
  protected:
   void NotifyListeners(uint8_t flags);
   void ReadRecords(TStream& stream);
+  // The records ReadRecords reads: the configuration block (true when it had the old layout),
+  // the sensors, and the analog inputs' reference values taken over.
+  bool ReadConfigBlockRecord(TStream& stream, uint16_t length);
+  void ReadSensorRecord(TStream& stream);
+  void ApplyReferenceValues(const std::vector<float>& references);
   // GetValueIn without its guard: failures propagate.
   float ConvertedValue(int code, int unit);
   void BuildTypeTables();
@@ -263,18 +268,20 @@ class TController : public ISensorOwner {
   // quietly; true when either changed.
   bool CalibrateTravelSensors();
 
-  // 1. .. 6.
+  // What the logger is (type, firmware version, identification), whether the configuration was
+  // changed, the image of the last burn and the type's reference value.
   uint32_t controllerType_ = 2;
   int32_t version_ = 0;
   std::string identification_;
   bool modified_ = false;
   TMemoryStream configImage_;
   float typeReference_ = 0;
-  // 7. .. 9.
+  // The configuration: its block, the logging control block and the fixed sensors.
   TConfigBlock configBlock_;
   TLogControlBlock logControl_;
   std::array<TSensorPtr, kFixedSlotCount> fixedSensors_;
-  // 10. .. 16.
+  // The battery capacity, the listeners and their notification state, the type's output and
+  // digital input tables, and the custom sensors with the one selected.
   TSensorPtr batteryCapacity_;
   std::vector<IControllerListener*> listeners_;
   int notifyDepth_ = 0;
@@ -284,10 +291,11 @@ class TController : public ISensorOwner {
   TDigitalInputDatas digitalInputs_;
   TSensors customSensors_;
   int32_t selectedCustom_ = 0;
-  // 17.
+  // The accelerometer calibration: offset and gain.
   TVector accelOffset_;
   TMatrix accelGain_;
-  // 18. .. 24.
+  // The link: connection, real-time block, analog inputs with their reference values, pending
+  // notifications and link errors.
   // Read by the polling thread while the user-interface thread may change it.
   std::atomic<bool> connected_{false};
   std::array<uint8_t, 40> realtime_{};
@@ -296,7 +304,8 @@ class TController : public ISensorOwner {
   uint8_t pendingFlags_ = 0;
   int32_t updateDepth_ = 0;
   int32_t linkErrors_ = 0;
-  // 26. .. 29.
+  // The configuration's identity and whether it is the connected logger's, its time stamp, and
+  // the flash facts and session bookkeeping.
   TConfigIdentity identity_{};
   bool identitySet_ = false;
   bool configInSync_ = false;
