@@ -93,7 +93,7 @@ THistogram ComputeHistogram(const THistogramInput& in) {
   const int64_t p = std::max<int64_t>(RoundHalfAway(in.period), 1);
   const int64_t lastIndex = int64_t(values.size()) - 1;
 
-  // 1. The values of the range.
+  // The values of the range.
   int64_t a = std::max<int64_t>(in.rangeStart / p, 0);
   int64_t b = std::min<int64_t>(in.rangeEnd / p, lastIndex);
   int64_t q = std::max<int64_t>(b - a + 1, 0);
@@ -101,7 +101,7 @@ THistogram ComputeHistogram(const THistogramInput& in) {
   h.last = b;
   h.used = q;
 
-  // 2, 3. Extremes and mean.
+  // Extremes and mean.
   double maximum = -1e10, minimum = 1e10, sum = 0;
   for (int64_t i = a; i <= b; ++i) {
     double v = values[size_t(i)];
@@ -117,11 +117,11 @@ THistogram ComputeHistogram(const THistogramInput& in) {
   h.minimum = minimum;
   h.maximum = maximum;
 
-  // 4. One-sided range.
+  // Whether the range lies on one side of zero.
   h.oneSided = (minimum >= 0) == (maximum >= 0) || std::fabs(minimum) < 1e-10 ||
                std::fabs(maximum) < 1e-10 || maximum / minimum < -1000 || minimum / maximum < -1000;
 
-  // 5. Bins.
+  // The bins.
   if (in.fixedWidth) {
     const double w = in.width;
     if (!(w > 0) || !std::isfinite(w)) throw Exception("Invalid bin size");
@@ -141,10 +141,10 @@ THistogram ComputeHistogram(const THistogramInput& in) {
     h.start = minimum;
   }
 
-  // 6. Caption.
+  // The bin size caption.
   h.binSizeCaption = "Bin size (now " + FormatSignificant(h.width, 2, true) + in.unit + ")";
 
-  // 7. Counting. All values equal with bins by count leave a width of 0: they all count in the
+  // Counting. All values equal with bins by count leave a width of 0: they all count in the
   // first bin.
   h.counts.assign(size_t(h.binCount), 0);
   const int64_t lastBin = h.binCount - 1;
@@ -157,7 +157,7 @@ THistogram ComputeHistogram(const THistogramInput& in) {
     ++h.counts[size_t(k)];
   }
 
-  // 8. Discard the first occupied bin unless it holds every value.
+  // The first occupied bin is discarded on request, unless it holds every value.
   if (in.discardFirst) {
     for (int32_t& c : h.counts)
       if (c != 0) {
@@ -169,7 +169,7 @@ THistogram ComputeHistogram(const THistogramInput& in) {
       }
   }
 
-  // 9. Series; a zero width is drawn one unit wide.
+  // The series; a zero width is drawn one unit wide.
   const double drawWidth = h.width > 0 ? h.width : 1;
   const int64_t usedNow = q - h.discarded;
   int32_t best = -1;
@@ -184,7 +184,7 @@ THistogram ComputeHistogram(const THistogramInput& in) {
   }
   h.series.push_back({h.start + h.binCount * drawWidth, 0});
 
-  // 10. Labels.
+  // The labels.
   h.average = "Average: " + FormatSignificant(h.mean, 3) + in.unit;
   h.median = "Median: " + FormatSignificant(h.start + (h.fullest + 0.5) * h.width, 2) + in.unit;
   h.sampleCount = Format("%lld data samples", (long long)usedNow);

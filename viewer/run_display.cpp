@@ -1,6 +1,7 @@
 #include "viewer/run_display.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 
@@ -290,17 +291,92 @@ struct TRunDisplay::TCurveJob {
   std::optional<TValueReader> reader;
 };
 
+namespace {
+
+// The travel the analysis reads at every travel step: in per cent for the bottoming detectors
+// (taken from a travel curve in per cent of the same steps when there is one) and in metres for
+// the suspension velocities.
+struct TTravelReaders {
+  TTravelReaders(TController& c, TReadCache& cache,
+                 const std::array<const std::vector<float>*, 2>& percentCurves)
+      : percentCurve(percentCurves),
+        percent{TValueReader(c, kParamFrontTravel, kUnitPercent, &cache),
+                TValueReader(c, kParamRearTravel, kUnitPercent, &cache)},
+        metres{TValueReader::Metres(c, kParamFrontTravel, &cache),
+               TValueReader::Metres(c, kParamRearTravel, &cache)} {}
+  float Percent(int wheel, const TLogSample& sample) const {
+    const std::vector<float>* curve = percentCurve[size_t(wheel)];
+    return curve ? curve->back() : percent[wheel].Read(sample);
+  }
+  double Metres(int wheel, const TLogSample& sample) const { return metres[wheel].Read(sample); }
+  // The controller must take every sample's inputs for these readings.
+  bool NeedsInputs() const {
+    for (int w = 0; w < 2; ++w)
+      if ((!percentCurve[size_t(w)] && percent[w].NeedsInputs()) || metres[w].NeedsInputs())
+        return true;
+    return false;
+  }
+
+  std::array<const std::vector<float>*, 2> percentCurve;
+  const TValueReader percent[2];
+  const TValueReader metres[2];
+};
+
+}  // namespace
+
+// The wheel lock and bottoming analysis of a walk: wheel speeds every 10 ms, travel every travel
+// step.
 struct TRunDisplay::TAnalysis {
   TAnalysis(const TAnalysisSettings& s, int tp)
       : travelPeriod(tp),
         front(s.frontSoftLimit, s.frontHardLimit),
         rear(s.rearSoftLimit, s.rearHardLimit),
         lock(s.speedRatio, s.minSpeed, s.maxDecel) {}
+
+  void Reserve(int64_t sampleCount) {
+    for (auto& s : speed) s.reserve(size_t((sampleCount + 9) / 10));
+    if (travelPeriod >= 1)
+      for (auto& v : velocity)
+        v.assign(size_t(std::max<int64_t>(sampleCount + travelPeriod - 1, 0) / travelPeriod), 0.0f);
+  }
+
+  void SpeedStep(TController& c) {
+    speed[0].push_back(Plottable(c.GetValueIn(kParamFrontSpeed, kUnitKmh)));
+    speed[1].push_back(Plottable(c.GetValueIn(kParamRearSpeed, kUnitKmh)));
+    lock.Step(speed[0].data(), speed[1].data(), speedSteps);
+    ++speedSteps;
+  }
+
+  void TravelStep(int64_t t, const TLogSample& sample, const TTravelReaders& travel) {
+    const int32_t step = travelSteps++;
+    TBottomingDetector* detectors[2] = {&front, &rear};
+    for (int w = 0; w < 2; ++w) {
+      const float percent = travel.Percent(w, sample);
+      detectors[w]->Step(double(percent) / 100, t, step);
+      double* recent = recentTravel[w];
+      recent[0] = recent[1];
+      recent[1] = recent[2];
+      recent[2] = travel.Metres(w, sample);
+      // The velocity of the middle step: the travel two steps apart over their time, in m/s.
+      if (step > 2)
+        velocity[w][size_t(step - 1)] = float((recent[2] - recent[0]) * 500 / travelPeriod);
+    }
+  }
+
+  void Finish(int64_t sampleCount) {
+    front.Finish(sampleCount, travelSteps - 1);
+    rear.Finish(sampleCount, travelSteps - 1);
+    lock.Finish(sampleCount, speedSteps - 1);
+  }
+
   int travelPeriod;
   TBottomingDetector front, rear;
   TWheelLockDetector lock;
   std::vector<float> speed[2];
   std::vector<float> velocity[2];
+  // Steps taken so far, and each wheel's travel in metres at the last three travel steps.
+  int32_t speedSteps = 0, travelSteps = 0;
+  double recentTravel[2][3] = {{0, 0, 0}, {0, 0, 0}};
 };
 
 TRunDisplay::TRunDisplay() {
@@ -383,82 +459,46 @@ void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vecto
     if (job.period > 0) job.values.reserve(size_t((n + job.period - 1) / job.period));
     job.reader.emplace(c, job.entry.channel, job.entry.unit, &cache);
   }
-  const int tp = analysis ? analysis->travelPeriod : 0;
-  if (analysis) {
-    for (auto& s : analysis->speed) s.reserve(size_t((n + 9) / 10));
-    if (tp >= 1)
-      for (auto& v : analysis->velocity) v.assign(size_t((n + tp - 1) / tp), 0.0f);
-  }
+  if (analysis) analysis->Reserve(n);
   if (n <= 0) return;
 
-  // The bottoming detector reads travel in per cent at every travel step: a travel curve in per
-  // cent taken at the same steps already holds that value.
-  const TCurveJob* percentJob[2] = {nullptr, nullptr};
+  const int tp = analysis ? analysis->travelPeriod : 0;
+  const bool travelSteps = analysis && tp >= 1;
+  std::array<const std::vector<float>*, 2> percentCurves{};
   for (const TCurveJob& job : jobs)
     for (int w = 0; w < 2; ++w)
       if (job.entry.channel == kParamFrontTravel + w && job.entry.unit == kUnitPercent &&
-          job.period == tp && !percentJob[w])
-        percentJob[w] = &job;
-  const TValueReader percentReader[2] = {TValueReader(c, kParamFrontTravel, kUnitPercent, &cache),
-                                         TValueReader(c, kParamRearTravel, kUnitPercent, &cache)};
-  const TValueReader metresReader[2] = {TValueReader::Metres(c, kParamFrontTravel, &cache),
-                                        TValueReader::Metres(c, kParamRearTravel, &cache)};
+          job.period == tp && !percentCurves[size_t(w)])
+        percentCurves[size_t(w)] = &job.values;
+  const TTravelReaders travel(c, cache, percentCurves);
 
   // When every value is computed from the samples themselves, the controller needs only the
   // wheel pulses during the walk; it gets the last sample's inputs at the end.
-  bool controllerReads = false;
+  bool controllerReads = travelSteps && travel.NeedsInputs();
   for (const TCurveJob& job : jobs)
     if (job.period > 0 && job.reader->NeedsInputs()) controllerReads = true;
-  if (analysis && tp >= 1)
-    for (int w = 0; w < 2; ++w)
-      if ((!percentJob[w] && percentReader[w].NeedsInputs()) || metresReader[w].NeedsInputs())
-        controllerReads = true;
   feed.SetLoggedChannels(store);
   feed.SetInputsLater(!controllerReads);
   store.SelectRun(range.firstRun);
   TLogSample sample;
-  int c10 = 0, ct = 0;
-  int32_t speedStep = 0, travelStep = 0;
-  double x[2][3] = {{0, 0, 0}, {0, 0, 0}};  // travel in metres of the last three steps
+  // Milliseconds into the current speed step (10 ms) and travel step (tp ms).
+  int msInSpeedStep = 0, msInTravelStep = 0;
   for (int64_t t = 0; t < n; ++t) {
     const bool fresh = store.ReadNext(t, sample);
-    if (c10 == 0 || fresh) feed.Take(sample, t);
+    if (msInSpeedStep == 0 || fresh) feed.Take(sample, t);
     cache.sample = t;
     for (TCurveJob& job : jobs) {
       if (job.period <= 0) continue;
       if (job.counter == 0) job.values.push_back(job.reader->Read(sample));
       if (++job.counter == job.period) job.counter = 0;
     }
-    if (analysis) {
-      if (c10 == 0) {
-        analysis->speed[0].push_back(Plottable(c.GetValueIn(kParamFrontSpeed, kUnitKmh)));
-        analysis->speed[1].push_back(Plottable(c.GetValueIn(kParamRearSpeed, kUnitKmh)));
-        analysis->lock.Step(analysis->speed[0].data(), analysis->speed[1].data(), speedStep);
-        ++speedStep;
-      }
-      if (tp >= 1 && ct == 0) {
-        const int32_t j = travelStep++;
-        TBottomingDetector* detectors[2] = {&analysis->front, &analysis->rear};
-        for (int w = 0; w < 2; ++w) {
-          float percent =
-              percentJob[w] ? percentJob[w]->values.back() : percentReader[w].Read(sample);
-          detectors[w]->Step(double(percent) / 100, t, j);
-          x[w][0] = x[w][1];
-          x[w][1] = x[w][2];
-          x[w][2] = metresReader[w].Read(sample);
-          if (j > 2) analysis->velocity[w][size_t(j - 1)] = float((x[w][2] - x[w][0]) * 500 / tp);
-        }
-      }
-    }
-    if (++c10 == 10) c10 = 0;
-    if (tp >= 1 && ++ct == tp) ct = 0;
+    if (analysis && msInSpeedStep == 0) analysis->SpeedStep(c);
+    if (travelSteps && msInTravelStep == 0) analysis->TravelStep(t, sample, travel);
+    if (++msInSpeedStep == 10) msInSpeedStep = 0;
+    if (tp >= 1 && ++msInTravelStep == tp) msInTravelStep = 0;
   }
   feed.HandOverInputs(sample);
-  if (analysis) {
-    analysis->front.Finish(n, travelStep - 1);
-    analysis->rear.Finish(n, travelStep - 1);
-    analysis->lock.Finish(n, speedStep - 1);
-  }
+  if (analysis) analysis->Finish(n);
 }
 
 void TRunDisplay::FinishCurve(TCurveJob& job) {

@@ -192,6 +192,7 @@ class TRunDisplay {
   TFileSlot& Slot(int k) { return *slots_.at(size_t(k)); }
   const TFileSlot& Slot(int k) const { return *slots_.at(size_t(k)); }
   TFileSlot& MainSlot() { return Slot(0); }
+  const TFileSlot& MainSlot() const { return Slot(0); }
   // Appends an overlay slot and returns its index; the strips get curves for it.
   int AddSlot(std::unique_ptr<TFileSlot> slot);
   void RemoveSlot(int k);

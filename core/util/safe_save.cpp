@@ -153,7 +153,7 @@ void SafeSaveFile(const std::string& fileName, const std::function<void(TStream&
     FileError("Cannot create file", fileName, e);
   }
 
-  // 1. The new content, flushed to the disk.
+  // First the new content, flushed to the disk.
   try {
     TTempFileStream stream(file);
     write(stream);
@@ -170,7 +170,7 @@ void SafeSaveFile(const std::string& fileName, const std::function<void(TStream&
     FileError("Cannot write file", fileName, error);
   }
 
-  // 2. The old content kept as the backup, made only when there is none yet: the first backup
+  // Then the old content kept as the backup, made only when there is none yet: the first backup
   // (normally the file as downloaded) is never replaced. It is a second link to the old content
   // (a copy where the file system has no links), renamed into place.
   const std::string backup = BackupFileName(target);
@@ -197,7 +197,7 @@ void SafeSaveFile(const std::string& fileName, const std::function<void(TStream&
     }
   }
 
-  // 3. The new file in place, in one step.
+  // Last the new file in place, in one step.
   if (rename(tempName.c_str(), target.c_str()) != 0) {
     const int e = errno;
     unlink(tempName.c_str());
