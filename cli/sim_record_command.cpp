@@ -5,6 +5,7 @@
 
 #include "cli/command.h"
 #include "core/device/controller.h"
+#include "core/device/flash_geometry.h"
 #include "core/logdata/log_file.h"
 #include "core/util/byte_stream.h"
 #include "core/util/date_time.h"
@@ -24,7 +25,12 @@ int SimRecord(const TArgs& args, std::ostream& out, std::ostream&) {
   options.sessions = 1;
   options.runsPerSession = 1;
   options.runSeconds = int(seconds);
-  options.flashSizeCode = seconds > 1200 ? 3 : 1;
+  // The smallest flash that holds the run with room to spare (the ride writes under 4 KiB/s),
+  // so that the ring never overwrites its start.
+  options.flashSizeCode = 1;
+  while (options.flashSizeCode < 5 &&
+         FlashSizeForCode(options.flashSizeCode) < uint64_t(seconds) * 4096)
+    ++options.flashSizeCode;
   sim::TSimLogger logger(options);
 
   const auto& image = logger.ConfigImage();
