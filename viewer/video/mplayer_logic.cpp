@@ -51,13 +51,6 @@ bool VideoDimension(const std::string& text, int& out) {
 
 }  // namespace
 
-std::string TrimText(const std::string& text) {
-  size_t a = 0, b = text.size();
-  while (a < b && (IsBlank(text[a]) || text[a] == '\0')) ++a;
-  while (b > a && (IsBlank(text[b - 1]) || text[b - 1] == '\0')) --b;
-  return text.substr(a, b - a);
-}
-
 std::string MediaArgument(const std::string& path) {
   return !path.empty() && path[0] == '-' ? "./" + path : path;
 }
@@ -78,6 +71,8 @@ TCommandLine BuildCommandLine(const TCommandLineOptions& o) {
   add({"-wid", std::to_string(o.windowId)});
   add({"-colorkey", "0x101010"});
   add({"-nokeepaspect", "-framedrop", "-autosync", "100"});
+  // Without the video extension the plain X11 output scales only when asked to.
+  add({"-zoom"});
   if (!o.sound) add({"-nosound"});
   if (!o.fontPath.empty()) add({"-font", o.fontPath});
   if (o.reIndex) add({"-idx"});

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/util/ini_file.h"  // TrimText
+
 namespace qvl {
 
 enum class TMPlayerAspect { mpaAutoDetect, mpa40_30, mpa160_90, mpa235_10 };
@@ -50,8 +52,6 @@ std::string FormatPlayerNumber(double value);
 // An answer number: the trimmed text read with "." as decimal separator whatever the locale,
 // rounded to two decimals. False (and `value` untouched) when it does not read as a finite number.
 bool ParsePlayerNumber(const std::string& text, double& value);
-
-std::string TrimText(const std::string& text);
 
 // A media property reported by the player.
 struct TMediaProp {

@@ -22,7 +22,7 @@ TEST(MPlayerCommandLine, KeepsItsOrderQuotesPathsWithABlankAndAddsNoSoundTwice) 
   const TCommandLine c = BuildCommandLine(o);
   EXPECT_EQ(c.text,
             "\"/opt/my player/mplayer\" -vo xv,x11, -quiet -slave -identify -nolirc -wid 4194307"
-            " -colorkey 0x101010 -nokeepaspect -framedrop -autosync 100 -nosound -font"
+            " -colorkey 0x101010 -nokeepaspect -framedrop -autosync 100 -zoom -nosound -font"
             " /usr/share/fonts/DejaVuSans.ttf -idx -nosound -aspect 16:9 -fs  -loop 0"
             " \"/rides/helmet cam.mp4\"");
   EXPECT_EQ(c.program, "/opt/my player/mplayer");
@@ -33,7 +33,7 @@ TEST(MPlayerCommandLine, KeepsItsOrderQuotesPathsWithABlankAndAddsNoSoundTwice) 
   TCommandLineOptions plain;
   plain.mediaAddr = "/rides/a.mp4";
   const TCommandLine p = BuildCommandLine(plain);
-  const std::string tail = " -autosync 100 -ao pulse, /rides/a.mp4";
+  const std::string tail = " -autosync 100 -zoom -ao pulse, /rides/a.mp4";
   EXPECT_EQ(p.text.substr(p.text.size() - tail.size()), tail);
   plain.audioOut = TMPlayerAudioOut::maoDsSound;
   plain.aspect = TMPlayerAspect::mpa235_10;

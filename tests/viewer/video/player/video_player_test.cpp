@@ -1,0 +1,299 @@
+// The media player control, the video panel and the video windows with the real player. The
+// suite starts its own virtual X server and makes a 20 s clip with a frame counter by ffmpeg; it
+// is skipped, saying why, when mplayer, Xvfb or ffmpeg is missing.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <csignal>
+#include <cstdio>
+
+#include "core/util/exceptions.h"
+#include "test_paths.h"
+#include "viewer/video/mplayer.h"
+#include "viewer/video/video_panel.h"
+#include "viewer/video/video_windows.h"
+
+namespace qvl {
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+// The virtual X server, the application on it and the clip, made once for the program.
+struct TVideoWorld {
+  std::string missing;  // why the suite is skipped
+  pid_t xvfb = 0;
+  QApplication* app = nullptr;
+  QTemporaryDir* dir = nullptr;
+  QString clip;
+};
+
+TVideoWorld* g_world = nullptr;
+
+TVideoWorld& World() {
+  static TVideoWorld* world = g_world = [] {
+    auto* w = new TVideoWorld;
+    for (const char* tool : {"mplayer", "Xvfb", "ffmpeg"})
+      if (QStandardPaths::findExecutable(tool).isEmpty()) w->missing += std::string(tool) + " ";
+    if (!w->missing.empty()) {
+      w->missing = "not installed: " + w->missing + "(scripts/install-deps installs them)";
+      return w;
+    }
+    int fds[2];
+    if (pipe(fds) != 0) return w;
+    w->xvfb = fork();
+    if (w->xvfb == 0) {
+      close(fds[0]);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    char number[16] = {};
+    const ssize_t n = read(fds[0], number, sizeof number - 1);
+    close(fds[0]);
+    if (n <= 0) {
+      w->missing = "the virtual X server did not start";
+      return w;
+    }
+    const std::string display = ":" + std::string(number, size_t(n)).substr(0, size_t(n) - 1);
+    setenv("DISPLAY", display.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    static int argc = 1;
+    static char name[] = "qvl_video_tests";
+    static char* argv[] = {name, nullptr};
+    w->app = new QApplication(argc, argv);
+    w->dir = new QTemporaryDir;
+    w->clip = w->dir->filePath("clip.avi");
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                            "testsrc=duration=20:size=320x240:rate=25", "-c:v", "mpeg4", "-q:v",
+                            "5", w->clip});
+    if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitCode() != 0) w->missing = "ffmpeg failed";
+    return w;
+  }();
+  return *world;
+}
+
+class XvfbEnvironment : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (!g_world) return;
+    TVideoWorld& w = *g_world;
+    delete w.app;
+    w.app = nullptr;
+    if (w.xvfb > 0) {
+      kill(w.xvfb, SIGTERM);
+      waitpid(w.xvfb, nullptr, 0);
+    }
+  }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+
+#define REQUIRE_VIDEO_WORLD()                                      \
+  do {                                                             \
+    if (!World().missing.empty()) GTEST_SKIP() << World().missing; \
+  } while (0)
+
+bool ProcessGone(qint64 pid) {
+  return pid > 0 && kill(pid_t(pid), 0) != 0;
+}
+
+void Screenshot(QWidget* window, const char* name) {
+  const QString dir = QString::fromStdString(test::BinDir()) + "/../screenshots";
+  QDir().mkpath(dir);
+  window->screen()->grabWindow(window->winId()).save(dir + "/" + name);
+}
+
+void OpenClip(TMPlayer& player, const QString& path) {
+  player.SetSound(false);
+  player.SetAudioOut(TMPlayerAudioOut::maoNull);
+  player.SetMediaAddr(path.toStdString());
+  player.OpenMedia();
+}
+
+TEST(VideoPlayer, OpensSeeksPausesStepsAndClosesWithoutLeavingAProcess) {
+  REQUIRE_VIDEO_WORLD();
+  TMPlayer player;
+  player.resize(320, 240);
+  player.show();
+  OpenClip(player, World().clip);
+  ASSERT_TRUE(player.Active());
+  EXPECT_EQ(player.VideoSize(), QSize(320, 240));
+  EXPECT_NEAR(player.MediaLength(), 20, 0.1);
+  EXPECT_THROW(player.SetMediaAddr("other.avi"), EMPlayerExeption);
+
+  player.SetPaused(true);
+  player.SeekFromStart(10);
+  player.QueryTimePos();
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return std::abs(player.PositionFromStart() - 10) < 0.5; }, kWaitMs))
+      << player.PositionFromStart();
+  // Five frames of 40 ms: the player reports the position to a tenth of a second.
+  const double before = player.PositionFromStart();
+  for (int i = 0; i < 5; ++i) player.FrameStep();
+  EXPECT_TRUE(player.Paused());
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        player.QueryTimePos();
+        return player.PositionFromStart() > before + 0.15;
+      },
+      kWaitMs))
+      << before << " " << player.PositionFromStart();
+  EXPECT_LT(player.PositionFromStart(), before + 0.35);
+
+  const qint64 pid = player.ProcessId();
+  ASSERT_GT(pid, 0);
+  player.CloseWait();
+  EXPECT_FALSE(player.Active());
+  EXPECT_TRUE(ProcessGone(pid));
+  EXPECT_EQ(player.Props().Count(), 0);
+  EXPECT_THROW(player.SendSlaveCommand("pause"), EMPlayerExeption);
+}
+
+TEST(VideoPlayer, AFileThatCannotBeOpenedIsToldOnce) {
+  REQUIRE_VIDEO_WORLD();
+  TMPlayer player;
+  player.show();
+  int failed = 0, ended = 0;
+  QObject::connect(&player, &TMPlayer::OnFailedOpen, [&] { ++failed; });
+  QObject::connect(&player, &TMPlayer::OnPlayEnd, [&] { ++ended; });
+  OpenClip(player, World().dir->filePath("missing.avi"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ended == 1; }, kWaitMs));
+  EXPECT_EQ(failed, 1);
+  EXPECT_TRUE(player.Failed());
+  EXPECT_FALSE(player.Active());
+  EXPECT_TRUE(player.LogWindow()->Memo()->toPlainText().contains("Failed to open"));
+}
+
+TEST(VideoPlayer, NamesThatLookLikeOptionsOrHoldALineBreakPlayAsFiles) {
+  REQUIRE_VIDEO_WORLD();
+  const QString folder = World().dir->filePath("names");
+  QDir().mkpath(folder);
+  const QString saved = QDir::currentPath();
+  QDir::setCurrent(folder);
+  for (const QString& name : {QString("-dumpfile=dumped.avi"), QString("ride\n-idx.avi")}) {
+    ASSERT_TRUE(QFile::copy(World().clip, folder + "/" + name));
+    TMPlayer player;
+    player.show();
+    OpenClip(player, name);  // relative, as a log file may name it
+    EXPECT_EQ(player.VideoSize(), QSize(320, 240)) << name.toStdString();
+    EXPECT_NEAR(player.MediaLength(), 20, 0.1);
+    player.CloseWait();
+  }
+  EXPECT_FALSE(QFile::exists(folder + "/dumped.avi"));
+  QDir::setCurrent(saved);
+}
+
+TEST(VideoPlayer, ASyncedRunAndTheCursorFollowEachOther) {
+  REQUIRE_VIDEO_WORLD();
+  QWidget main;
+  main.resize(700, 520);
+  auto* layout = new QVBoxLayout(&main);
+  auto* panel = new TVideoPanel(&main);
+  layout->addWidget(panel);
+  main.show();
+  panel->Syncs().Resize(2);
+  EXPECT_FALSE(panel->ShowRunVideo(1, "", ""));
+  EXPECT_EQ(panel->Message(), "No video attached to this run");
+  // The stored folder is gone: the same name in the log file's folder is used.
+  ASSERT_TRUE(panel->ShowRunVideo(0, "/nowhere/clip.avi", World().dir->path().toStdString()));
+  EXPECT_EQ(panel->LoadedVideo(), World().clip.toStdString());
+  EXPECT_TRUE(panel->Message().isEmpty());
+  const QRect picture = panel->Player()->geometry();
+  EXPECT_NEAR(double(picture.width()) / picture.height(), 4.0 / 3, 0.02);
+  EXPECT_GT(picture.height(), 300);
+
+  std::vector<double> cursor;
+  QObject::connect(panel, &TVideoPanel::CursorFromVideo, [&](int run, double t) {
+    EXPECT_EQ(run, 0);
+    cursor.push_back(t);
+  });
+  QString message;
+  ASSERT_TRUE(panel->Sync(0, 5, message)) << message.toStdString();  // video 0 at chart 5 s
+
+  panel->CursorMovedByUser(15);  // the user's move seeks the video to 10 s
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return std::abs(panel->Player()->PositionFromStart() - 10) < 0.5; }, kWaitMs));
+  EXPECT_TRUE(cursor.empty());  // the answer to that seek does not move the cursor back
+
+  panel->Play();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !cursor.empty() && cursor.back() > 15.5; }, kWaitMs));
+  EXPECT_TRUE(panel->PositionTimer()->isActive());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return cursor.size() > 10; }, kWaitMs));
+  Screenshot(&main, "video_panel_docked.png");
+
+  TIniFile ini;
+  {
+    TfrmFloatingVideo floating(ini, panel->Player());
+    floating.layout()->addWidget(panel);
+    floating.show();
+    EXPECT_EQ(floating.windowTitle(), "QVLView - " + World().clip);
+    const size_t seen = cursor.size();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cursor.size() > seen + 10; }, kWaitMs));
+    Screenshot(&floating, "video_panel_floating.png");
+    layout->addWidget(panel);
+  }
+  EXPECT_GE(ini.ReadInteger("VideoForm", "Width", 0), TfrmFloatingVideo::kMinWidth);
+
+  TLogFileInfo info;
+  panel->Syncs().Store(info);
+  ASSERT_EQ(info.syncs.size(), 2u);
+  EXPECT_EQ(info.syncs[0].synced, 1);
+  EXPECT_NEAR(info.syncs[0].offset, 5, 0.05);
+  EXPECT_EQ(info.syncs[1].synced, 0);
+  const qint64 pid = panel->Player()->ProcessId();
+  panel->Player()->CloseWait();
+  EXPECT_TRUE(ProcessGone(pid));
+}
+
+TEST(VideoWindows, PlacementLogAndProperties) {
+  REQUIRE_VIDEO_WORLD();
+  TIniFile ini;
+  ini.WriteInteger("VideoForm", "Left", 5);
+  ini.WriteInteger("VideoForm", "Height", 300);
+  TVideoFormPlacement p = ReadVideoFormPlacement(ini, {1000, 800}, {640, 400});
+  EXPECT_EQ(p.rect, QRect(180, 200, 640, 400));  // no width: the design size, centred
+  ini.WriteInteger("VideoForm", "Width", 700);
+  ini.WriteInteger("VideoForm", "State", 1);
+  p = ReadVideoFormPlacement(ini, {1000, 800}, {640, 400});
+  EXPECT_EQ(p.rect, QRect(5, 250, 700, 300));
+  EXPECT_FALSE(p.maximized);
+
+  TfrmLog log;
+  EXPECT_FALSE(log.ClearButton()->isEnabled());
+  log.AddLine("ANS_TIME_POSITION=1.0");
+  EXPECT_TRUE(log.ClearButton()->isEnabled());
+  log.ClearButton()->click();
+  EXPECT_TRUE(log.Memo()->toPlainText().isEmpty());
+  EXPECT_FALSE(log.ClearButton()->isEnabled());
+  log.AddLine("x");
+  EXPECT_TRUE(log.ClearButton()->isEnabled());
+
+  TMediaPropList props;
+  TfrmProp window;
+  props.onChange = [&](int) { window.Refresh(&props); };
+  props.Set("LENGTH", "1");
+  props.Set("DEMUXER", "avi");
+  props.Set("LENGTH", "2");
+  ASSERT_EQ(window.List()->topLevelItemCount(), 2);
+  EXPECT_EQ(window.List()->topLevelItem(0)->text(0), "LENGTH");
+  EXPECT_EQ(window.List()->topLevelItem(0)->text(1), "2");
+}
+
+}  // namespace
+}  // namespace qvl
