@@ -14,5 +14,6 @@ done
 ./scripts/check-format
 cmake --preset "$preset"
 cmake --build --preset "$preset"
+./scripts/check-package "$(if [ "$preset" = default ]; then echo build; else echo "build-$preset"; fi)"
 ./scripts/fuzz-smoke
 ctest --preset "$preset" -j2
