@@ -114,7 +114,7 @@ TEST_F(ParserFixture, PropertiesFromIdAndVideoOutputLines) {
   parser.Dispatch("ID_LENGTH=93.40");
   parser.Dispatch("ID_=5");
   parser.Dispatch("ID_EMPTY=  ");
-  parser.Dispatch("ID_START_TIME=1.50");
+  parser.Dispatch("ID_START_TIME=1.25");
   parser.Dispatch("ID_LENGTH=93.40");
   EXPECT_EQ(props.Value(kPropVideoWidth), "720");
   EXPECT_EQ(props.Value(kPropVideoHeight), "576");
@@ -122,7 +122,7 @@ TEST_F(ParserFixture, PropertiesFromIdAndVideoOutputLines) {
   EXPECT_EQ(props.Items()[2].name, "LENGTH");
   EXPECT_EQ(props.Items()[2].value, "93.40");
   EXPECT_EQ(props.Items()[3].name, "START_TIME");
-  EXPECT_EQ(parser.State().startTime, 1.5);
+  EXPECT_EQ(parser.State().startTime, 1.25);
   EXPECT_EQ(changes, (std::vector<int>{0, 1, 2, 3}));  // an unchanged value is not told again
 
   parser.Dispatch("ID_LENGTH=95");

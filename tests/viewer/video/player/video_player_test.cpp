@@ -63,14 +63,16 @@ TVideoWorld& World() {
       _exit(127);
     }
     close(fds[1]);
-    char number[16] = {};
-    const ssize_t n = read(fds[0], number, sizeof number - 1);
+    // The server writes the display number and then a line end.
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
-    if (n <= 0) {
+    if (number.empty()) {
       w->missing = "the virtual X server did not start";
       return w;
     }
-    const std::string display = ":" + std::string(number, size_t(n)).substr(0, size_t(n) - 1);
+    const std::string display = ":" + number;
     setenv("DISPLAY", display.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     static int argc = 1;
