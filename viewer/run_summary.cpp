@@ -24,8 +24,8 @@ bool InputLogged(const TDataLogStore& store, int input) {
 // left out): visit(time in ms since the run's start, raw value).
 template <typename TVisit>
 void ForEachInputSample(TDataLogStore& store, int run, int input, TVisit visit) {
-  TLogSample sample;
   if (!store.IsImage()) {
+    TLogSample sample;
     const TLogArray& records = store.Records();
     const int64_t period = std::max<int32_t>(store.Period(), 1);
     const int32_t first = store.RunFirst(run);
@@ -40,18 +40,24 @@ void ForEachInputSample(TDataLogStore& store, int run, int input, TVisit visit) 
     return;
   }
   // A flash image: the group's samples decoded by the display's walk over the run; a sample the
-  // logger skipped repeats the offset of the one before it.
+  // logger skipped repeats the offset of the one before it. Values are read straight from the
+  // packed group data (12 bits each, value k in the little-endian word at byte 3k/2: the low
+  // bits for even k, the high bits for odd k).
   const int g = store.ChannelGroup(input);
   if (g < 0 || size_t(g) >= store.GroupIndex().size()) return;
   const TGroupIndex& index = store.GroupIndex()[size_t(g)];
+  const int position = store.ChannelMap()[size_t(input)].position;
+  const size_t at = size_t(3 * position / 2);
+  const std::vector<uint8_t>& image = store.Image();
   const int64_t period = std::max<uint32_t>(store.ChannelPeriod(input), 1);
   uint32_t previous = 0;
   for (uint64_t s = index.FirstRead(); s < index.Count(); ++s) {
     const uint32_t offset = index.Offset(s);
     if (s > index.FirstRead() && offset == previous) continue;
     previous = offset;
-    store.GetSample(int64_t(s) * period, sample);
-    visit(int64_t(s) * period, sample.channels[size_t(input)]);
+    if (size_t(offset) + at + 2 > image.size()) continue;
+    const uint16_t word = uint16_t(image[offset + at] | image[offset + at + 1] << 8);
+    visit(int64_t(s) * period, int16_t((position & 1) ? word >> 4 : word & 0x0FFF));
   }
 }
 
