@@ -1,5 +1,6 @@
 #include "tool/forms/config_form.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
@@ -331,6 +332,9 @@ QWidget* TfrmConfig::CreateChannelPage() {
   for (int w : kColumnWidths) width += w;
   grid_->setMinimumWidth(width);
   grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  grid_->setCornerButtonEnabled(false);
+  for (QAbstractButton* corner : grid_->findChildren<QAbstractButton*>())
+    corner->setAccessibleName("Corner");
   grid_->viewport()->installEventFilter(this);
   grid_->installEventFilter(this);
   connect(grid_, &QTableWidget::cellClicked, this,

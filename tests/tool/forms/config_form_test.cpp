@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -300,6 +301,12 @@ TEST(ConfigForm, CellEditorOnCloseCompassSamplesPagesAndRefill) {
   d.show();
   auto* pages = Named<QTabWidget>(&d, "pcPages");
   EXPECT_EQ(pages->currentIndex(), 0);
+  for (QWidget* c : d.findChildren<QWidget*>()) {
+    const bool control = qobject_cast<QAbstractButton*>(c) || qobject_cast<QLabel*>(c) ||
+                         qobject_cast<QAbstractSpinBox*>(c) || qobject_cast<QComboBox*>(c);
+    const bool named = !c->accessibleName().isEmpty() || c->objectName().startsWith("qt_");
+    EXPECT_TRUE(named || !control) << c->metaObject()->className();
+  }
 
   // A close while a cell is edited stores the cell and keeps the window open.
   d.OpenCellEditor(0, 1);
