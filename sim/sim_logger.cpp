@@ -578,7 +578,7 @@ void TSimLogger::AnswerStatus(std::vector<TReply>& out) {
   // Newer firmware sends a longer status; the session start and the flash size code are in all.
   const int version = Version();
   std::vector<uint8_t> a(version >= 102 ? 16 : version >= 101 ? 14 : 10, 0);
-  PutU32(&a[4], sessionStart_);
+  PutU32(&a[4], sessionStart_ + options_.faults.sessionStartSkew);
   a[9] = uint8_t(options_.flashSizeCode);
   Answer(a, out);
 }

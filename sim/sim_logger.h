@@ -30,6 +30,8 @@ struct TSimFaults {
   int silentForMs = 0;         // ... for this long (0: for good)
   int64_t unplugAfter = -1;    // the logger is unplugged after this many bytes from the host
   int replugAfterMs = 1000;    // ... and plugged in again after this long (0: never)
+  // Added to the session start address the logger reports (a start off the erase sectors).
+  uint32_t sessionStartSkew = 0;
 };
 
 struct TSimOptions {

@@ -255,6 +255,7 @@ void TFlashDownload::SetFastTransfer(bool on) {
 }
 
 void TFlashDownload::EndDownload() {
+  image_ = {};
   state_ = thread_ && !thread_->Finished() ? TState::Listing : TState::Idle;
   if (thread_) thread_->RequestPause(false);
   controller_.ResumePolling();
@@ -266,7 +267,21 @@ TFlashDownload::TOutcome TFlashDownload::Download(int session, int run, const TC
     RequestStop();
     return {};
   }
+  TOutcome out = BeginDownload(session, run);
+  try {
+    ReadPages(out, callbacks);
+  } catch (...) {
+    AbortDownload();
+    throw;
+  }
+  FinishDownload(out, callbacks, startViewer);
+  return out;
+}
+
+TFlashDownload::TOutcome TFlashDownload::BeginDownload(int session, int run) {
   if (state_ == TState::Closed) throw Exception("The download is not open");
+  if (state_ == TState::Downloading || state_ == TState::Saving)
+    throw Exception("A download is running");
   TOutcome out;
   SelectionRange(session, run, out.firstPage, out.lastPage);
   out.key = run >= 0 ? RunKey(session, run) : SessionKey(session);
@@ -279,9 +294,13 @@ TFlashDownload::TOutcome TFlashDownload::Download(int session, int run, const TC
   }
   state_ = TState::Downloading;
   controller_.PausePolling();
+  image_.assign(size_t(out.lastPage - out.firstPage) * kPage, 0);
+  return out;
+}
 
+void TFlashDownload::ReadPages(TOutcome& out, const TCallbacks& callbacks) {
+  if (state_ != TState::Downloading) throw Exception("No download begun");
   const int64_t total = out.lastPage - out.firstPage;
-  std::vector<uint8_t> image(size_t(total) * kPage, 0);
   bool fastOn = false;
   try {
     if (fastTransfer_) {
@@ -293,7 +312,7 @@ TFlashDownload::TOutcome TFlashDownload::Download(int session, int run, const TC
     for (int64_t p = out.firstPage; p < out.lastPage; ++p) {
       const auto started = std::chrono::steady_clock::now();
       const uint32_t address = uint32_t(p % geometry_.pageCount) * kPage;
-      uint8_t* page = image.data() + size_t(p - out.firstPage) * kPage;
+      uint8_t* page = image_.data() + size_t(p - out.firstPage) * kPage;
       for (uint32_t offset = 0; offset < kPage; offset += kChunk)
         access.ReadChunk(address + offset, kChunk, page + offset);
       ++out.pagesRead;
@@ -311,22 +330,34 @@ TFlashDownload::TOutcome TFlashDownload::Download(int session, int run, const TC
         break;
       }
     }
+  } catch (...) {
     if (fastOn) {
-      fastOn = false;
       try {
         SetFastTransfer(false);
-      } catch (const std::exception&) {
-        // The adapter's answer is not needed to go on.
+      } catch (...) {
       }
     }
+    throw;
+  }
+  if (fastOn) {
+    try {
+      SetFastTransfer(false);
+    } catch (const std::exception&) {
+      // The adapter's answer is not needed to go on.
+    }
+  }
+}
 
+void TFlashDownload::FinishDownload(TOutcome& out, const TCallbacks& callbacks, bool startViewer) {
+  if (state_ != TState::Downloading) throw Exception("No download begun");
+  try {
     state_ = TState::Saving;
     // A stopped download keeps only the pages read: a file ending in pages of zeros would not
     // open (its last page has no timestamp).
-    image.resize(size_t(out.pagesRead) * kPage);
+    image_.resize(size_t(out.pagesRead) * kPage);
     const std::string fileName = callbacks.fileName ? callbacks.fileName(out) : std::string();
-    if (!fileName.empty() && !image.empty()) {
-      SaveDownloadFile(fileName, controller_, image.data(), image.size(), Now());
+    if (!fileName.empty() && !image_.empty()) {
+      SaveDownloadFile(fileName, controller_, image_.data(), image_.size(), Now());
       out.saved = true;
       out.fileName = fileName;
       saved_.Add(out.key, fileName);
@@ -340,20 +371,19 @@ TFlashDownload::TOutcome TFlashDownload::Download(int session, int run, const TC
       }
     }
   } catch (...) {
-    if (fastOn) {
-      try {
-        SetFastTransfer(false);
-      } catch (...) {
-      }
-    }
     EndDownload();
     throw;
   }
   EndDownload();
-  return out;
+}
+
+void TFlashDownload::AbortDownload() {
+  if (state_ == TState::Downloading || state_ == TState::Saving) EndDownload();
 }
 
 void TFlashDownload::ClearFlash() {
+  if (state_ == TState::Downloading || state_ == TState::Saving)
+    throw Exception("A download is running");
   // With polling paused for the listing the command goes out at once: not while the contents
   // thread has the link.
   const bool pause = thread_ && !thread_->Finished();

@@ -126,7 +126,24 @@ class TFlashDownload {
   // A stop request for the running download (as the "Stop" button).
   void RequestStop() { stopRequested_ = true; }
 
+  // Download in three steps, for a window that reads the pages on a thread of its own so that it
+  // stays responsive: BeginDownload and FinishDownload on the user-interface thread, ReadPages
+  // on any one thread in between (it only uses the link and calls progress, remaining and
+  // stopRequested there). A failure of ReadPages is ended with AbortDownload. Download runs the
+  // steps in a row.
+  //
+  // Pauses the contents thread and polling; the pages are read next.
+  TOutcome BeginDownload(int session, int run);
+  // Reads the pages of the range (fast transfer on and off around them).
+  void ReadPages(TOutcome& outcome, const TCallbacks& callbacks);
+  // Asks for the file name (callbacks.fileName), writes and remembers the file, starts the viewer
+  // when asked for, and goes back to listing or idle with polling resumed, also on failure.
+  void FinishDownload(TOutcome& outcome, const TCallbacks& callbacks, bool startViewer);
+  // Back to listing or idle with polling resumed, nothing saved (after ReadPages failed).
+  void AbortDownload();
+
   // "Clear IFM": erases the logger's internal flash (the listing, when it runs, pauses for it).
+  // Refused while a download has the link.
   void ClearFlash();
 
   // The USB link adapter's speed check.
@@ -158,6 +175,8 @@ class TFlashDownload {
   int adapterMajor_ = 0;
   int adapterMinor_ = 0;
   std::atomic<bool> stopRequested_{false};
+  // The pages of the running download.
+  std::vector<uint8_t> image_;
 };
 
 // Starts QVL2View from a folder (the running program's by default), detached, with the file name
