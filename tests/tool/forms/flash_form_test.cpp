@@ -130,6 +130,12 @@ TEST(FirmwareWindow, ProgramsBothBootloaderFamiliesWithTheLogInSequence) {
       EXPECT_TRUE(h.Find<QLabel>("lblProgress")->text().endsWith("..."));
       if (family == 2) {
         EXPECT_TRUE(h.window->grab().save(Screenshot("firmware_programming.png")));
+        h.window->resize(h.window->size() * 2);
+        EXPECT_TRUE(h.window->grab().save(Screenshot("firmware_programming_2x.png")));
+        for (QWidget* c : h.window->findChildren<QWidget*>())
+          if (!c->objectName().isEmpty() && !c->objectName().startsWith("qt_")) {
+            EXPECT_FALSE(c->accessibleName().isEmpty()) << c->objectName().toStdString();
+          }
       }
       h.window->close();
       EXPECT_TRUE(h.window->isVisible());

@@ -202,6 +202,14 @@ TEST(LogDownloadWindow, ListsTheSeasonAndDescribesASelectedRun) {
   for (int k = 0; k < d->Tree()->topLevelItemCount(); ++k)
     EXPECT_TRUE(Node(*d, k, -1)->isExpanded());
   EXPECT_TRUE(d->grab().save(Screenshot("log_download_idle.png")));
+  const QSize design = d->size();
+  d->resize(design * 2);
+  EXPECT_TRUE(d->grab().save(Screenshot("log_download_idle_2x.png")));
+  d->resize(design);
+  for (QWidget* c : d->findChildren<QWidget*>())
+    if (!c->objectName().isEmpty() && !c->objectName().startsWith("qt_")) {
+      EXPECT_FALSE(c->accessibleName().isEmpty()) << c->objectName().toStdString();
+    }
 
   // The hidden gestures: the adapter's version (none on this link), the debug panel whose
   // "Clear IFM" asks first and then erases the flash.
@@ -337,6 +345,20 @@ TEST(LogDownloadWindow, StopInTheMiddleLeavesTheWindowIdleWithoutAFile) {
   // Polling runs again: the main window records live values.
   const size_t before = h.main->LiveRecord().Count();
   EXPECT_TRUE(QTest::qWaitFor([&] { return h.main->LiveRecord().Count() > before; }, kWaitMs));
+
+  // Closing in the middle of a download stops it, asks nothing and then closes.
+  bool finished = false;
+  QObject::connect(d.get(), &QDialog::finished, [&] { finished = true; });
+  d->Tree()->setCurrentItem(Node(*d, session, -1));
+  proceed->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Text(*d, "lblRemaining").isEmpty(); }, kWaitMs));
+  d->reject();
+  EXPECT_FALSE(finished);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, kWaitMs));
+  EXPECT_EQ(h.asked.size(), 1u);
+  EXPECT_EQ(h.Pauses(), 0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !h.WithLogger([](auto& l) { return l.LogBlocked(); }); },
+                              kWaitMs));
 }
 
 TEST(LogDownloadWindow, AMisplacedSessionStartIsShownWithoutAListing) {
