@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -20,35 +23,21 @@
 
 #include "core/util/ini_file.h"
 #include "sim/sim_channel.h"
-#include "test_paths.h"
 #include "tool/forms/main_form.h"
 #include "tool/io_monitor.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 15000;
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qvl_tool_window_tests";
-  static char* argv[] = {name, nullptr};
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-  setenv("QVL_LIVE_BLOCK", ("/qvl-window-tests-" + std::to_string(::getpid())).c_str(), 1);
-  return *new QApplication(argc, argv);
-}
-
-QString ScreenshotFolder() {
-  QDir dir(QString::fromStdString(test::BinDir()) + "/../screenshots");
-  dir.mkpath(".");
-  return dir.absolutePath();
-}
+using test::ExpectAccessibleNames;
+using test::ScreenshotFolder;
 
 template <typename T>
 T* Find(QWidget* root, const QString& accessibleName) {
-  for (T* w : root->findChildren<T*>())
-    if (w->accessibleName() == accessibleName) return w;
-  return nullptr;
+  return test::FindNamed<T>(root, accessibleName);
 }
 
 // The simulated logger, deaf to the status register probe when asked.
@@ -88,7 +77,7 @@ struct TMonitorFixture {
   std::function<void()> onError;
 
   TMonitorFixture(const std::string& name, TCommChannelPtr link) {
-    App();
+    test::WindowTestApp();
     auto dir = std::filesystem::temp_directory_path() /
                ("qvl-monitor-" + std::to_string(::getpid()) + "-" + name);
     std::filesystem::remove_all(dir);
@@ -141,6 +130,7 @@ TEST(MonitorWindow, ShowsTheInputsLiveInBothModesProbesAndKeepsItsSettings) {
     ASSERT_TRUE(m);
     EXPECT_EQ(OpenMonitor(w), m);  // one instance
     EXPECT_EQ(m->windowTitle(), "QVL2Pro - I/O Tests");
+    ExpectAccessibleNames(m);
     EXPECT_TRUE(Find<QLabel>(m, "QVL not connected")->isHidden());
     ASSERT_TRUE(WaitPolls(w, 1));
     ExpectValuesShown(w, m, {false, false, false, false});
@@ -232,6 +222,11 @@ TEST(MonitorWindow, AProbeThatTimesOutShowsTheLinkErrorAfterPollingResumed) {
   ASSERT_TRUE(WaitPolls(w, 2));
   QTest::mouseClick(fsr, Qt::LeftButton);
   EXPECT_EQ(fsr->text(), "A5");
+
+  // A logger of another type closes the monitor.
+  w.Controller().SetControllerType(3);
+  w.Controller().Changed(kChangeConfiguration);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Monitor() == nullptr; }, kWaitMs));
 }
 
 }  // namespace

@@ -17,37 +17,23 @@
 #include <filesystem>
 
 #include "sim/sim_channel.h"
-#include "test_paths.h"
 #include "tool/compass_test.h"
 #include "tool/forms/compass_test_form.h"
 #include "tool/forms/ecu_info_form.h"
 #include "tool/forms/main_form.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 15000;
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qvl_tool_window_tests";
-  static char* argv[] = {name, nullptr};
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-  setenv("QVL_LIVE_BLOCK", ("/qvl-window-tests-" + std::to_string(::getpid())).c_str(), 1);
-  return *new QApplication(argc, argv);
-}
-
-QString ScreenshotFolder() {
-  QDir dir(QString::fromStdString(test::BinDir()) + "/../screenshots");
-  dir.mkpath(".");
-  return dir.absolutePath();
-}
+using test::ExpectAccessibleNames;
+using test::ScreenshotFolder;
 
 template <typename T>
 T* Find(QWidget* root, const QString& accessibleName) {
-  for (T* w : root->findChildren<T*>())
-    if (w->accessibleName() == accessibleName) return w;
-  return nullptr;
+  return test::FindNamed<T>(root, accessibleName);
 }
 
 struct TServiceFixture {
@@ -56,7 +42,7 @@ struct TServiceFixture {
   TToolOptions options;
 
   explicit TServiceFixture(const std::string& name) {
-    App();
+    test::WindowTestApp();
     auto dir = std::filesystem::temp_directory_path() /
                ("qvl-service-" + std::to_string(::getpid()) + "-" + name);
     std::filesystem::create_directories(dir);
@@ -111,6 +97,7 @@ TEST(CompassTestWindow, ScratchMemoryFatTestAndAttitudeOnTheSimulatedLogger) {
   CompassWindows()[1]->close();
   ASSERT_TRUE(QTest::qWaitFor([&] { return CompassWindows().size() == 1; }, kWaitMs));
   TfrmCompassTest* t = CompassWindows()[0];
+  ExpectAccessibleNames(t);
 
   // Scratch memory: erased, two writes of four words, read back into the grid.
   auto* grid = t->findChild<QTableWidget*>("sgScratch");
@@ -179,6 +166,7 @@ TEST(EcuInfoWindow, ShownModallyOnlyWhileConnected) {
     auto* info = qobject_cast<TfrmEcuInfo*>(QApplication::activeModalWidget());
     if (!info) return;
     modal = info->isModal();
+    ExpectAccessibleNames(info);
     text = info->Text();
     info->grab().save(ScreenshotFolder() + "/qvl2pro_hardware_information.png");
     info->resize(info->size() * 2);

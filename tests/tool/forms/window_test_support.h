@@ -1,0 +1,62 @@
+// What the tool's window tests share: the application object (created once, whichever test
+// comes first), the screenshot folder, finding controls by accessible name, and the check
+// that every control of a window has one.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <string>
+
+#include "test_paths.h"
+
+namespace qvl::test {
+
+inline QApplication& WindowTestApp() {
+  static int argc = 1;
+  static char name[] = "qvl_tool_window_tests";
+  static char* argv[] = {name, nullptr};
+  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
+  // The tests' live channel is their own, never a running tool's.
+  setenv("QVL_LIVE_BLOCK", ("/qvl-window-tests-" + std::to_string(::getpid())).c_str(), 1);
+  return *new QApplication(argc, argv);
+}
+
+inline QString ScreenshotFolder() {
+  QDir dir(QString::fromStdString(BinDir()) + "/../screenshots");
+  dir.mkpath(".");
+  return dir.absolutePath();
+}
+
+template <typename T>
+T* FindNamed(QWidget* root, const QString& accessibleName) {
+  for (T* w : root->findChildren<T*>())
+    if (w->accessibleName() == accessibleName) return w;
+  return nullptr;
+}
+
+// Buttons, labels, group boxes, spin boxes, grids, memos and plain panels: each has a name.
+inline void ExpectAccessibleNames(QWidget* window) {
+  for (QWidget* c : window->findChildren<QWidget*>()) {
+    const bool control = qobject_cast<QAbstractButton*>(c) || qobject_cast<QLabel*>(c) ||
+                         qobject_cast<QGroupBox*>(c) || qobject_cast<QAbstractSpinBox*>(c) ||
+                         qobject_cast<QAbstractItemView*>(c) || qobject_cast<QPlainTextEdit*>(c) ||
+                         QString(c->metaObject()->className()) == "QFrame";
+    // Qt's own parts (scroll bars' buttons, a grid's corner) are left to Qt.
+    if (!control || c->objectName().startsWith("qt_") ||
+        qobject_cast<QAbstractScrollArea*>(c->parentWidget()))
+      continue;
+    EXPECT_FALSE(c->accessibleName().isEmpty())
+        << c->metaObject()->className() << " " << c->objectName().toStdString();
+  }
+}
+
+}  // namespace qvl::test
