@@ -135,6 +135,8 @@ TEST(MonitorWindow, ShowsTheInputsLiveInBothModesProbesAndKeepsItsSettings) {
     ASSERT_TRUE(WaitPolls(w, 1));
     ExpectValuesShown(w, m, {false, false, false, false});
     EXPECT_EQ(Find<QLabel>(m, "AN0")->toolTip(), "Pin J1-3\nUsed for Front travel");
+    // A 3.3 V label describes the input whose value it shows.
+    EXPECT_EQ(Find<QLabel>(m, "3.3V AN1")->toolTip(), "Pin J3-3\nNot used");
 
     // Live: the front potentiometer moves with the ride.
     QLabel* an0 = Find<QLabel>(m, "5V AN0");
