@@ -135,7 +135,7 @@ inline std::string WriteRecordRideFile(const std::string& name, const TRideFile&
   info.syncs.resize(size_t(store.RunCount()));
   std::string path = (std::filesystem::temp_directory_path() / name).string();
   std::filesystem::remove(path);
-  std::filesystem::remove(path + ".qvlbak");
+  std::filesystem::remove(std::filesystem::path(path).replace_extension(".qvlbak"));
   SaveLogFile(path, controller, store, info);
   return path;
 }
