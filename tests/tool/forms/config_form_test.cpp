@@ -30,34 +30,12 @@
 #include "sim/sim_channel.h"
 #include "test_paths.h"
 #include "tool/forms/main_form.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 15000;
-
-QApplication& App() {
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-  static int argc = 1;
-  static char name[] = "qvl_tool_window_tests";
-  static char* argv[] = {name, nullptr};
-  setenv("QVL_LIVE_BLOCK", ("/qvl-window-tests-" + std::to_string(::getpid())).c_str(), 1);
-  return *new QApplication(argc, argv);
-}
-
-std::string TempFolder(const std::string& name) {
-  auto dir = std::filesystem::temp_directory_path() /
-             ("qvl-config-" + std::to_string(::getpid()) + "-" + name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir.string();
-}
-
-QString ScreenshotFolder() {
-  QDir dir(QString::fromStdString(test::BinDir()) + "/../screenshots");
-  dir.mkpath(".");
-  return dir.absolutePath();
-}
 
 template <typename T>
 T* Named(QWidget* root, const QString& name) {
@@ -118,7 +96,7 @@ void SavePages(TfrmConfig& d, const QString& suffix) {
     pages->setCurrentIndex(i);
     QTest::qWait(20);
     EXPECT_TRUE(
-        d.grab().save(ScreenshotFolder() + "/qvl2pro_config_" + names[i] + suffix + ".png"));
+        d.grab().save(test::ScreenshotFolder() + "/qvl2pro_config_" + names[i] + suffix + ".png"));
   }
 }
 
@@ -233,8 +211,8 @@ void EditEveryPage(TfrmConfig& d, const std::string& folder, QStringList& errors
 }
 
 TEST(ConfigForm, RiderSetsUpABikeAppliesItToTheLoggerAndRoundTripsAFile) {
-  App();
-  const std::string folder = TempFolder("apply");
+  test::WindowTestApp();
+  const std::string folder = test::TempFolder("apply");
   QStringList errors;
   TToolOptions options;
   options.settingsFile = folder + "/QVL2Pro.ini";
@@ -289,8 +267,8 @@ TEST(ConfigForm, RiderSetsUpABikeAppliesItToTheLoggerAndRoundTripsAFile) {
 }
 
 TEST(ConfigForm, CellEditorOnCloseCompassSamplesPagesAndRefill) {
-  App();
-  const std::string folder = TempFolder("compass");
+  test::WindowTestApp();
+  const std::string folder = test::TempFolder("compass");
   TController controller;
   TIniFile settings;
   settings.WriteInteger("Config", "Page", 9);  // not a page: ignored

@@ -23,20 +23,12 @@
 #include "sim/sim_channel.h"
 #include "test_paths.h"
 #include "tool/forms/main_form.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 30000;
-
-QApplication& App() {
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-  static int argc = 1;
-  static char name[] = "qvl_tool_window_tests";
-  static char* argv[] = {name, nullptr};
-  setenv("QVL_LIVE_BLOCK", ("/qvl-window-tests-" + std::to_string(::getpid())).c_str(), 1);
-  return *new QApplication(argc, argv);
-}
 
 QString Screenshot(const QString& name) {
   QDir dir(QString::fromStdString(test::BinDir()) + "/../screenshots");
@@ -65,7 +57,7 @@ struct THost {
   std::unique_ptr<TfrmFlash> window;
 
   explicit THost(sim::TSimOptions options) {
-    App();
+    test::WindowTestApp();
     sim = std::make_shared<sim::TSimChannel>(options);
     sim->SetTimeOut(500);
     TFlashFormHooks hooks;
@@ -186,7 +178,7 @@ TEST(FirmwareWindow, AVerifyFailureStaysInTheBootloaderAndProgramsAgain) {
 }
 
 TEST(FirmwareWindow, TheMainWindowPausesPollingAroundIt) {
-  App();
+  test::WindowTestApp();
   const std::string folder = ::testing::TempDir() + "/firmware_menu";
   std::filesystem::create_directories(folder);
   TToolOptions o;

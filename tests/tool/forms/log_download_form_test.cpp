@@ -27,28 +27,12 @@
 #include "test_paths.h"
 #include "tool/flash_texts.h"
 #include "tool/forms/main_form.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 30000;
-
-QApplication& App() {
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-  static int argc = 1;
-  static char name[] = "qvl_tool_window_tests";
-  static char* argv[] = {name, nullptr};
-  setenv("QVL_LIVE_BLOCK", ("/qvl-window-tests-" + std::to_string(::getpid())).c_str(), 1);
-  return *new QApplication(argc, argv);
-}
-
-std::string TempFolder(const std::string& name) {
-  auto dir = std::filesystem::temp_directory_path() /
-             ("qvl-download-" + std::to_string(::getpid()) + "-" + name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir.string();
-}
 
 QString Screenshot(const QString& name) {
   QDir dir(QString::fromStdString(test::BinDir()) + "/../screenshots");
@@ -83,8 +67,8 @@ struct THost {
   std::vector<std::string> viewerStarts;
 
   THost(const std::string& name, const sim::TSimOptions& options) {
-    App();
-    folder = TempFolder(name);
+    test::WindowTestApp();
+    folder = test::TempFolder(name);
     sim = std::make_shared<sim::TSimChannel>(options);
     TToolOptions o;
     o.settingsFile = folder + "/QVL2Pro.ini";

@@ -32,46 +32,12 @@
 #include "tool/forms/select_comm_form.h"
 #include "tool/forms/tevra_status_control.h"
 #include "tool/link_factory.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 15000;
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qvl_tool_window_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    // One application object for all window suites of the program.
-    if (auto* running = qobject_cast<QApplication*>(QCoreApplication::instance())) return running;
-    // The tests' live channel is their own, never a running tool's.
-    setenv("QVL_LIVE_BLOCK", ("/qvl-window-tests-" + std::to_string(::getpid())).c_str(), 1);
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
-
-std::string TempFolder(const std::string& name) {
-  auto dir = std::filesystem::temp_directory_path() /
-             ("qvl-window-" + std::to_string(::getpid()) + "-" + name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir.string();
-}
-
-QString ScreenshotFolder() {
-  QDir dir(QString::fromStdString(test::BinDir()) + "/../screenshots");
-  dir.mkpath(".");
-  return dir.absolutePath();
-}
-
-template <typename T>
-T* Find(QWidget* root, const QString& accessibleName) {
-  for (T* w : root->findChildren<T*>())
-    if (w->accessibleName() == accessibleName) return w;
-  return nullptr;
-}
 
 struct TWindowFixture {
   std::string folder;
@@ -79,8 +45,8 @@ struct TWindowFixture {
   TToolOptions options;
 
   explicit TWindowFixture(const std::string& name, TCommChannelPtr link = nullptr) {
-    App();
-    folder = TempFolder(name);
+    test::WindowTestApp();
+    folder = test::TempFolder(name);
     options.settingsFile = folder + "/QVL2Pro.ini";
     options.link = std::move(link);
     options.listSerialPorts = [] { return std::vector<std::string>{}; };
@@ -98,7 +64,7 @@ bool WaitValues(TfrmEcu1& w, size_t samples) {
 }
 
 TEST(QtSynchronizer, StoppingThePollingThreadWhileItWaitsInAHandOver) {
-  App();
+  test::WindowTestApp();
   TQtSynchronizer sync;
   TController controller;
   controller.SetSynchronizer(&sync);
@@ -117,7 +83,7 @@ TEST(QtSynchronizer, StoppingThePollingThreadWhileItWaitsInAHandOver) {
 }
 
 TEST(QtSynchronizer, HandOversRunOnTheUserInterfaceThreadAndAreReleasedAtClose) {
-  App();
+  test::WindowTestApp();
   auto sync = std::make_unique<TQtSynchronizer>();
   const auto ui = std::this_thread::get_id();
   std::thread::id ranOn;
@@ -163,13 +129,13 @@ TEST(MainWindow, ConnectsShowsTheRunStateAndTakesUnitsAndDecimals) {
   EXPECT_FALSE(w.Controller().Active());
   autoConnect->trigger();
 
-  QLabel* front = Find<QLabel>(&w, "Front travel");
-  QLabel* speed = Find<QLabel>(&w, "Front speed");
+  QLabel* front = test::FindNamed<QLabel>(&w, "Front travel");
+  QLabel* speed = test::FindNamed<QLabel>(&w, "Front speed");
   ASSERT_TRUE(front && speed);
   EXPECT_TRUE(front->text().endsWith("cm")) << front->text().toStdString();
   EXPECT_TRUE(speed->text().endsWith("km/h")) << speed->text().toStdString();
-  Find<QAbstractButton>(&w, "inches")->click();
-  Find<QAbstractButton>(&w, "tps")->click();
+  test::FindNamed<QAbstractButton>(&w, "inches")->click();
+  test::FindNamed<QAbstractButton>(&w, "tps")->click();
   w.ChangeTravelDecimals(+5);  // stops at 3
   EXPECT_EQ(w.Units().travelDecimals, 3);
   ASSERT_TRUE(front->text().endsWith("in."));
@@ -178,7 +144,7 @@ TEST(MainWindow, ConnectsShowsTheRunStateAndTakesUnitsAndDecimals) {
   EXPECT_TRUE(speed->text().endsWith("tps"));
   w.ChangeTravelDecimals(-9);
   EXPECT_EQ(w.Units().travelDecimals, 0);
-  Find<QAbstractButton>(&w, "mm")->click();
+  test::FindNamed<QAbstractButton>(&w, "mm")->click();
   EXPECT_EQ(front->text().indexOf('.'), -1) << front->text().toStdString();
 
   // The battery text follows the bar's position.
@@ -186,15 +152,15 @@ TEST(MainWindow, ConnectsShowsTheRunStateAndTakesUnitsAndDecimals) {
   EXPECT_EQ(w.findChild<QLabel*>("lblBattery")->text().toStdString(), BatteryText(bar->value()));
 
   // Pictures for a person to look at: the design size and twice that.
-  Find<QAbstractButton>(&w, "cm")->click();
-  Find<QAbstractButton>(&w, "km/h")->click();
+  test::FindNamed<QAbstractButton>(&w, "cm")->click();
+  test::FindNamed<QAbstractButton>(&w, "km/h")->click();
   ASSERT_TRUE(WaitValues(w, 1));
-  EXPECT_TRUE(w.grab().save(ScreenshotFolder() + "/qvl2pro_main.png"));
+  EXPECT_TRUE(w.grab().save(test::ScreenshotFolder() + "/qvl2pro_main.png"));
   const QSize design = w.size();
   w.resize(design * 2);
   QTest::qWait(50);
   ASSERT_TRUE(WaitValues(w, 1));
-  EXPECT_TRUE(w.grab().save(ScreenshotFolder() + "/qvl2pro_main_2x.png"));
+  EXPECT_TRUE(w.grab().save(test::ScreenshotFolder() + "/qvl2pro_main_2x.png"));
   EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join("; ").toStdString();
 }
 
@@ -204,7 +170,7 @@ TEST(MainWindow, PanelScalesItsControlsAndFonts) {
   TfrmEcu1 w(f.options);
   w.show();
   TRunStatePanel* panel = w.Panel();
-  QLabel* front = Find<QLabel>(&w, "Front travel");
+  QLabel* front = test::FindNamed<QLabel>(&w, "Front travel");
   const QRect before = front->geometry();
   const qreal fontBefore = front->font().pointSizeF();
   const QSize panelBefore = panel->size();
@@ -372,7 +338,7 @@ TEST(MainWindow, ViewActionDeliversTheRecordToALiveViewer) {
   TfrmEcu1 w(f.options);
   ASSERT_TRUE(WaitConnected(w));
   ASSERT_TRUE(WaitValues(w, 3));
-  QAbstractButton* view = Find<QAbstractButton>(&w, "View recorded data graphically");
+  QAbstractButton* view = test::FindNamed<QAbstractButton>(&w, "View recorded data graphically");
   ASSERT_TRUE(view);
   view->click();
   EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join("; ").toStdString();
@@ -388,7 +354,7 @@ TEST(MainWindow, ViewActionDeliversTheRecordToALiveViewer) {
   EXPECT_NE(text.find("configuration:"), std::string::npos);
   EXPECT_NE(text.find("samples: "), std::string::npos);
 
-  Find<QAbstractButton>(&w, "Clear")->click();
+  test::FindNamed<QAbstractButton>(&w, "Clear")->click();
   EXPECT_EQ(w.LiveRecord().Count(), 0u);
 }
 
@@ -406,12 +372,12 @@ TEST(MainWindow, EveryControlHasAnAccessibleNameAndTheAboutBoxItsVersion) {
   }
   for (QString hint :
        {"View recorded data graphically", "Clear", "Internal Flash...", "QVL Configuration..."})
-    EXPECT_TRUE(Find<QAbstractButton>(&w, hint)) << hint.toStdString();
+    EXPECT_TRUE(test::FindNamed<QAbstractButton>(&w, hint)) << hint.toStdString();
   // The configuration editor is available with or without a logger.
   EXPECT_TRUE(w.findChild<QAction*>("actConfig")->isEnabled());
   TAboutBox about("QVL2Pro");
-  EXPECT_TRUE(Find<QLabel>(&about, "Version 2.11"));
-  EXPECT_TRUE(Find<QLabel>(&about, "QVL2Pro"));
+  EXPECT_TRUE(test::FindNamed<QLabel>(&about, "Version 2.11"));
+  EXPECT_TRUE(test::FindNamed<QLabel>(&about, "QVL2Pro"));
 }
 
 }  // namespace

@@ -35,11 +35,6 @@ constexpr int kWaitMs = 15000;
 using test::ExpectAccessibleNames;
 using test::ScreenshotFolder;
 
-template <typename T>
-T* Find(QWidget* root, const QString& accessibleName) {
-  return test::FindNamed<T>(root, accessibleName);
-}
-
 // The simulated logger, deaf to the status register probe when asked.
 class TProbeDeafLink : public ICommChannel {
  public:
@@ -110,7 +105,7 @@ void ExpectValuesShown(TfrmEcu1& w, TfrmMonitor1* m, const std::array<bool, 4>& 
   for (const TMonitorInput& in : kMonitorInputs) {
     const QString prefix =
         QString(MonitorGroupTitle(in.group)).trimmed().replace(" Analog Inputs", "");
-    QLabel* value = Find<QLabel>(m, prefix + " " + in.label);
+    QLabel* value = test::FindNamed<QLabel>(m, prefix + " " + in.label);
     ASSERT_TRUE(value) << in.label;
     EXPECT_EQ(
         value->text().toStdString(),
@@ -131,22 +126,22 @@ TEST(MonitorWindow, ShowsTheInputsLiveInBothModesProbesAndKeepsItsSettings) {
     EXPECT_EQ(OpenMonitor(w), m);  // one instance
     EXPECT_EQ(m->windowTitle(), "QVL2Pro - I/O Tests");
     ExpectAccessibleNames(m);
-    EXPECT_TRUE(Find<QLabel>(m, "QVL not connected")->isHidden());
+    EXPECT_TRUE(test::FindNamed<QLabel>(m, "QVL not connected")->isHidden());
     ASSERT_TRUE(WaitPolls(w, 1));
     ExpectValuesShown(w, m, {false, false, false, false});
-    EXPECT_EQ(Find<QLabel>(m, "AN0")->toolTip(), "Pin J1-3\nUsed for Front travel");
+    EXPECT_EQ(test::FindNamed<QLabel>(m, "AN0")->toolTip(), "Pin J1-3\nUsed for Front travel");
     // A 3.3 V label describes the input whose value it shows.
-    EXPECT_EQ(Find<QLabel>(m, "3.3V AN1")->toolTip(), "Pin J3-3\nNot used");
+    EXPECT_EQ(test::FindNamed<QLabel>(m, "3.3V AN1")->toolTip(), "Pin J3-3\nNot used");
 
     // Live: the front potentiometer moves with the ride.
-    QLabel* an0 = Find<QLabel>(m, "5V AN0");
+    QLabel* an0 = test::FindNamed<QLabel>(m, "5V AN0");
     const QString before = an0->text();
     ASSERT_TRUE(QTest::qWaitFor([&] { return an0->text() != before; }, kWaitMs));
 
-    auto* volts5 = Find<QGroupBox>(m, "5V Analog Inputs");
-    auto* lsm = Find<QGroupBox>(m, "LSM303");
-    Find<QRadioButton>(volts5, "absolute")->click();
-    Find<QRadioButton>(lsm, "absolute")->click();
+    auto* volts5 = test::FindNamed<QGroupBox>(m, "5V Analog Inputs");
+    auto* lsm = test::FindNamed<QGroupBox>(m, "LSM303");
+    test::FindNamed<QRadioButton>(volts5, "absolute")->click();
+    test::FindNamed<QRadioButton>(lsm, "absolute")->click();
     ExpectValuesShown(w, m, {true, false, false, true});
     ASSERT_TRUE(WaitPolls(w, 1));
     ExpectValuesShown(w, m, {true, false, false, true});
@@ -154,17 +149,17 @@ TEST(MonitorWindow, ShowsTheInputsLiveInBothModesProbesAndKeepsItsSettings) {
     // A click on a group box shows and hides the digital panel.
     auto* panel = m->findChild<QFrame*>("pnlDigital");
     EXPECT_TRUE(panel->isHidden());
-    QTest::mouseClick(Find<QGroupBox>(m, "ADXL"), Qt::LeftButton, {}, QPoint(4, 4));
+    QTest::mouseClick(test::FindNamed<QGroupBox>(m, "ADXL"), Qt::LeftButton, {}, QPoint(4, 4));
     EXPECT_TRUE(panel->isVisible());
-    EXPECT_EQ(Find<QLabel>(m, "Battery (V) value")->text().toStdString(),
+    EXPECT_EQ(test::FindNamed<QLabel>(m, "Battery (V) value")->text().toStdString(),
               MonitorValueText(kMonitorBattery.scale, w.Controller().RawValue(8), false));
 
     // The probes.
     QTest::mouseClick(panel, Qt::LeftButton, {}, QPoint(4, 4));
     EXPECT_EQ(link->Logger().CommandCount(0x7E), 1);
-    const QString bits = Find<QLabel>(m, "Digital inputs")->text();
+    const QString bits = test::FindNamed<QLabel>(m, "Digital inputs")->text();
     EXPECT_TRUE(QRegularExpression("^[01]{8}$").match(bits).hasMatch()) << bits.toStdString();
-    QLabel* fsr = Find<QLabel>(m, "FSR value");
+    QLabel* fsr = test::FindNamed<QLabel>(m, "FSR value");
     QTest::mouseClick(fsr, Qt::LeftButton);
     EXPECT_EQ(fsr->text(), "A5");
     QTest::mouseClick(fsr, Qt::RightButton);
@@ -173,9 +168,9 @@ TEST(MonitorWindow, ShowsTheInputsLiveInBothModesProbesAndKeepsItsSettings) {
     ASSERT_TRUE(WaitPolls(w, 2));
     EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join("; ").toStdString();
 
-    m->grab().save(ScreenshotFolder() + "/qvl2pro_io_tests.png");
+    m->grab().save(test::ScreenshotFolder() + "/qvl2pro_io_tests.png");
     QPixmap shot = m->grab();
-    shot.scaled(shot.size() * 2).save(ScreenshotFolder() + "/qvl2pro_io_tests_2x.png");
+    shot.scaled(shot.size() * 2).save(test::ScreenshotFolder() + "/qvl2pro_io_tests_2x.png");
 
     QTest::mouseClick(volts5, Qt::LeftButton, {}, QPoint(4, 4));
     EXPECT_TRUE(panel->isHidden());
@@ -195,8 +190,11 @@ TEST(MonitorWindow, ShowsTheInputsLiveInBothModesProbesAndKeepsItsSettings) {
   TfrmMonitor1* m = OpenMonitor(again);
   ASSERT_TRUE(m);
   EXPECT_EQ(m->pos(), QPoint(100, 50));
-  EXPECT_TRUE(Find<QRadioButton>(Find<QGroupBox>(m, "5V Analog Inputs"), "absolute")->isChecked());
-  EXPECT_FALSE(Find<QRadioButton>(Find<QGroupBox>(m, "ADXL"), "absolute")->isChecked());
+  EXPECT_TRUE(
+      test::FindNamed<QRadioButton>(test::FindNamed<QGroupBox>(m, "5V Analog Inputs"), "absolute")
+          ->isChecked());
+  EXPECT_FALSE(test::FindNamed<QRadioButton>(test::FindNamed<QGroupBox>(m, "ADXL"), "absolute")
+                   ->isChecked());
 }
 
 TEST(MonitorWindow, AProbeThatTimesOutShowsTheLinkErrorAfterPollingResumed) {
@@ -208,12 +206,12 @@ TEST(MonitorWindow, AProbeThatTimesOutShowsTheLinkErrorAfterPollingResumed) {
   // Not connected yet: the window says so.
   TfrmMonitor1* m = OpenMonitor(w);
   ASSERT_TRUE(m);
-  EXPECT_FALSE(Find<QLabel>(m, "QVL not connected")->isHidden());
+  EXPECT_FALSE(test::FindNamed<QLabel>(m, "QVL not connected")->isHidden());
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.Controller().Connected(); }, kWaitMs));
-  EXPECT_TRUE(Find<QLabel>(m, "QVL not connected")->isHidden());
+  EXPECT_TRUE(test::FindNamed<QLabel>(m, "QVL not connected")->isHidden());
 
   link->deafToProbe = true;
-  QLabel* fsr = Find<QLabel>(m, "FSR value");
+  QLabel* fsr = test::FindNamed<QLabel>(m, "FSR value");
   QTest::mouseClick(fsr, Qt::LeftButton);
   ASSERT_EQ(f.errors.size(), 1);
   EXPECT_EQ(f.errors[0].toStdString(), link->GetLastErrorText());

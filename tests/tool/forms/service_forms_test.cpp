@@ -31,11 +31,6 @@ constexpr int kWaitMs = 15000;
 using test::ExpectAccessibleNames;
 using test::ScreenshotFolder;
 
-template <typename T>
-T* Find(QWidget* root, const QString& accessibleName) {
-  return test::FindNamed<T>(root, accessibleName);
-}
-
 struct TServiceFixture {
   std::shared_ptr<sim::TSimChannel> link = std::make_shared<sim::TSimChannel>(sim::TSimOptions{});
   QStringList errors;
@@ -101,30 +96,30 @@ TEST(CompassTestWindow, ScratchMemoryFatTestAndAttitudeOnTheSimulatedLogger) {
 
   // Scratch memory: erased, two writes of four words, read back into the grid.
   auto* grid = t->findChild<QTableWidget*>("sgScratch");
-  Find<QPushButton>(t, "Clear")->click();
-  Find<QPushButton>(t, "Write")->click();
-  Find<QPushButton>(t, "Write")->click();
-  Find<QPushButton>(t, "Read")->click();
+  test::FindNamed<QPushButton>(t, "Clear")->click();
+  test::FindNamed<QPushButton>(t, "Write")->click();
+  test::FindNamed<QPushButton>(t, "Write")->click();
+  test::FindNamed<QPushButton>(t, "Read")->click();
   for (int k = 0; k < 8; ++k) EXPECT_EQ(grid->item(0, k)->text(), QString("000%1").arg(k));
   EXPECT_EQ(grid->item(0, 8)->text(), "FFFF");
   EXPECT_EQ(grid->item(15, 15)->text(), "FFFF");
   EXPECT_FALSE(w.Controller().PollingPaused());
 
   // FAT time test: one day of ticks, then the random test for a second's worth of tests.
-  Find<QSpinBox>(t, "Ticks")->setValue(84375);
-  Find<QPushButton>(t, "Test")->click();
-  EXPECT_EQ(Find<QLabel>(t, "Expected time")->text(), "2000-01-02 00:00:00");
-  EXPECT_EQ(Find<QLabel>(t, "Decoded time")->text(), "2000-01-02 00:00:00");
+  test::FindNamed<QSpinBox>(t, "Ticks")->setValue(84375);
+  test::FindNamed<QPushButton>(t, "Test")->click();
+  EXPECT_EQ(test::FindNamed<QLabel>(t, "Expected time")->text(), "2000-01-02 00:00:00");
+  EXPECT_EQ(test::FindNamed<QLabel>(t, "Decoded time")->text(), "2000-01-02 00:00:00");
   EXPECT_FALSE(t->FatTestRed());
   const int before = t->FatTestsRun();
-  Find<QPushButton>(t, "Random test")->click();
+  test::FindNamed<QPushButton>(t, "Random test")->click();
   EXPECT_TRUE(t->RandomTestRunning());
   EXPECT_TRUE(w.Controller().PollingPaused());
   ASSERT_TRUE(QTest::qWaitFor([&] { return t->FatTestsRun() >= before + 5; }, kWaitMs));
   EXPECT_TRUE(t->RandomTestRunning());
   EXPECT_FALSE(t->FatTestRed());
-  EXPECT_NE(Find<QSpinBox>(t, "Ticks")->value(), 84375);
-  Find<QPushButton>(t, "Random test")->click();
+  EXPECT_NE(test::FindNamed<QSpinBox>(t, "Ticks")->value(), 84375);
+  test::FindNamed<QPushButton>(t, "Random test")->click();
   EXPECT_FALSE(t->RandomTestRunning());
   EXPECT_FALSE(w.Controller().PollingPaused());
   const size_t polls = w.LiveRecord().Count();
@@ -133,20 +128,20 @@ TEST(CompassTestWindow, ScratchMemoryFatTestAndAttitudeOnTheSimulatedLogger) {
   // Attitude self-test on a calibrated controller.
   Calibrate(w.Controller());
   const TAttitude set{35, -20, 110};
-  Find<QSpinBox>(t, "Heading")->setValue(int(set.heading));
-  Find<QSpinBox>(t, "Elevation")->setValue(int(set.elevation));
-  Find<QSpinBox>(t, "Bank")->setValue(int(set.bank));
-  EXPECT_NEAR(Number(Find<QLabel>(t, "Computed Heading")), set.heading, 0.5);
-  EXPECT_NEAR(Number(Find<QLabel>(t, "Computed Elevation")), set.elevation, 0.5);
-  EXPECT_NEAR(Number(Find<QLabel>(t, "Computed Bank")), set.bank, 0.5);
+  test::FindNamed<QSpinBox>(t, "Heading")->setValue(int(set.heading));
+  test::FindNamed<QSpinBox>(t, "Elevation")->setValue(int(set.elevation));
+  test::FindNamed<QSpinBox>(t, "Bank")->setValue(int(set.bank));
+  EXPECT_NEAR(Number(test::FindNamed<QLabel>(t, "Computed Heading")), set.heading, 0.5);
+  EXPECT_NEAR(Number(test::FindNamed<QLabel>(t, "Computed Elevation")), set.elevation, 0.5);
+  EXPECT_NEAR(Number(test::FindNamed<QLabel>(t, "Computed Bank")), set.bank, 0.5);
   for (const char* axis : {"X", "Y", "Z"})
-    EXPECT_NEAR(Number(Find<QLabel>(t, QString("Bx computed ") + axis)),
-                Number(Find<QLabel>(t, QString("Bx sent ") + axis)), 0.01);
+    EXPECT_NEAR(Number(test::FindNamed<QLabel>(t, QString("Bx computed ") + axis)),
+                Number(test::FindNamed<QLabel>(t, QString("Bx sent ") + axis)), 0.01);
   EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join("; ").toStdString();
 
-  t->grab().save(ScreenshotFolder() + "/qvl2pro_compass_test.png");
+  t->grab().save(test::ScreenshotFolder() + "/qvl2pro_compass_test.png");
   const QPixmap shot = t->grab();
-  shot.scaled(shot.size() * 2).save(ScreenshotFolder() + "/qvl2pro_compass_test_2x.png");
+  shot.scaled(shot.size() * 2).save(test::ScreenshotFolder() + "/qvl2pro_compass_test_2x.png");
   w.close();
   EXPECT_TRUE(CompassWindows().isEmpty());  // closed with the main window
 }
@@ -168,10 +163,10 @@ TEST(EcuInfoWindow, ShownModallyOnlyWhileConnected) {
     modal = info->isModal();
     ExpectAccessibleNames(info);
     text = info->Text();
-    info->grab().save(ScreenshotFolder() + "/qvl2pro_hardware_information.png");
+    info->grab().save(test::ScreenshotFolder() + "/qvl2pro_hardware_information.png");
     info->resize(info->size() * 2);
-    info->grab().save(ScreenshotFolder() + "/qvl2pro_hardware_information_2x.png");
-    Find<QPushButton>(info, "Close")->click();
+    info->grab().save(test::ScreenshotFolder() + "/qvl2pro_hardware_information_2x.png");
+    test::FindNamed<QPushButton>(info, "Close")->click();
   });
   // A click on the status bar does what the action does.
   QTest::mouseClick(w.findChild<QLabel*>("StatusBar1Panel0"), Qt::LeftButton);

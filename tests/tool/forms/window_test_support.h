@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <filesystem>
 #include <string>
 
 #include "test_paths.h"
@@ -28,6 +29,15 @@ inline QApplication& WindowTestApp() {
   // The tests' live channel is their own, never a running tool's.
   setenv("QVL_LIVE_BLOCK", ("/qvl-window-tests-" + std::to_string(::getpid())).c_str(), 1);
   return *new QApplication(argc, argv);
+}
+
+// A fresh folder of the test's own under the system's temporary folder.
+inline std::string TempFolder(const std::string& name) {
+  auto dir = std::filesystem::temp_directory_path() /
+             ("qvl-window-" + std::to_string(::getpid()) + "-" + name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string();
 }
 
 inline QString ScreenshotFolder() {
