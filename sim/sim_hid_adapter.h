@@ -13,8 +13,8 @@
 #include <deque>
 #include <memory>
 
-#include "sim/sim_link.h"
 #include "sim/fake_hid_device.h"
+#include "sim/sim_link.h"
 
 namespace qvl::sim {
 

@@ -24,8 +24,8 @@
 #include <random>
 #include <vector>
 
-#include "sim/sim_link.h"
 #include "sim/fake_hid_device.h"
+#include "sim/sim_link.h"
 
 namespace qvl::sim {
 

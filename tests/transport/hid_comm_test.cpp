@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "core/util/exceptions.h"
+#include "sim/fake_hid_device.h"
 #include "staged_clock.h"
 #include "transport/comm_channel_registry.h"
-#include "sim/fake_hid_device.h"
 #include "transport/hid_comm.h"
 
 namespace qvl {

@@ -13,9 +13,9 @@
 
 #include "core/util/endian.h"
 #include "core/util/exceptions.h"
+#include "sim/fake_hid_device.h"
 #include "sim/sim_tevraw_adapter.h"
 #include "transport/comm_channel_registry.h"
-#include "sim/fake_hid_device.h"
 #include "transport/tevraw_comm.h"
 
 namespace qvl {
