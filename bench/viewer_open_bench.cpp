@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QImage>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,11 +15,7 @@
 #include <fstream>
 #include <string>
 
-#include "core/device/controller.h"
-#include "core/device/ecu_types.h"
-#include "core/logdata/log_file.h"
-#include "core/util/date_time.h"
-#include "sim/flash_image_encoder.h"
+#include "sim/ride_files.h"
 #include "viewer/forms/view_log_form.h"
 #include "viewer/stripchart/strip_chart.h"
 
@@ -28,58 +23,10 @@ namespace {
 
 using namespace qvl;
 
-constexpr uint32_t kRunMs = 3600 * 1000;
-
-// A ride: travel with bumps down to the bottom, accelerations, both wheels pulsing at a varying
-// speed, the front wheel locking now and then.
 std::string MakeFile() {
   const std::string path =
       (std::filesystem::temp_directory_path() / "qvl_viewer_open_bench.QVLog").string();
-  TController controller;
-  TConfigBlock b = controller.ConfigBlock();
-  b.SetI32(cfg::kSuspensionPeriod, 1000);
-  b.SetI32(cfg::kAccelPeriod, 1000);
-  b.SetU16(cfg::kFrontZero, 3900);
-  b.SetU16(cfg::kRearZero, 3900);
-  controller.SetConfigBlock(b);
-  TDataLogGroups groups = BuildDataLogGroups(controller);
-  sim::TFlashImageEncoder enc(groups);
-  const uint32_t start = enc.BeginSession(1000, 700000000u);
-  auto source = [&](int g, uint32_t tick, uint16_t* values, int n) {
-    const double t = double(tick - start) / 1000;
-    for (int k = 0; k < n; ++k) {
-      int ch = groups[size_t(g)].channels[size_t(k)];
-      double v = 2048;
-      if (ch <= 1) v = 3850 - 2900 * std::fabs(std::sin(t * (0.7 + ch))) - 300 * std::sin(t * 31);
-      if (ch >= 18 && ch <= 20) v = 2048 + 200 * std::sin(t * (7 + ch));
-      values[k] = uint16_t(std::lround(v)) & 0x0FFF;
-    }
-  };
-  uint8_t count[2] = {0, 0};
-  uint16_t pulse[2] = {0, 0};
-  double phase[2] = {0, 0};
-  for (uint32_t ms = 0; ms < kRunMs; ms += 10) {
-    enc.AdvanceTo(start + ms + 10, source);
-    const double kmh = 25 + 15 * std::sin(double(ms) / 20000);
-    const bool frontLocked = ms % 300000 < 4000;
-    for (int w = 0; w < 2; ++w) {
-      if (w == 0 && frontLocked) continue;
-      phase[w] += kmh / 3.6 / 2.2343059 * 8 * 0.01;
-      while (phase[w] >= 1) {
-        phase[w] -= 1;
-        ++count[w];
-        pulse[w] = uint16_t(pulse[w] + 100);
-        if (w == 0)
-          enc.FrontTrigger(enc.CurrentTick(), count[0], int16_t(pulse[0]));
-        else
-          enc.RearTrigger(enc.CurrentTick(), count[1], int16_t(pulse[1]));
-      }
-    }
-  }
-  enc.Finish();
-  auto bytes = sim::BuildDownloadFile(controller, enc.Image(), EncodeDate(2024, 5, 1));
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  sim::WriteRideDownloadFile(path, sim::OneHourRide());
   return path;
 }
 
