@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -41,6 +42,8 @@
 #include "viewer/forms/save_layout_form.h"
 #include "viewer/qt_text.h"
 #include "viewer/stripchart/strip_chart.h"
+#include "viewer/video/video_panel.h"
+#include "viewer/video/video_windows.h"
 #include "viewer/viewer_navigation.h"
 
 namespace qvl {
@@ -49,6 +52,8 @@ namespace {
 constexpr int kPanelWidth = 230;
 constexpr int kPanelEdge = 6;
 constexpr int kSlideMs = 500;
+// Height of the docked video area when the settings keep none.
+constexpr int kVideoHeight = 300;
 
 QString Q(const std::string& text) {
   return Cp1252ToQString(text);
@@ -113,6 +118,7 @@ TfrmViewLog::TfrmViewLog(TViewerOptions options, QWidget* parent)
   connect(chart_, &TKelStripChart::OnResizeChannels, this, [this] { MarkLayoutModified(); });
   setCentralWidget(centre_);
   CreateDataPanel();
+  CreateVideo();
 
   statusPath_ = new QLabel;
   statusPath_->setObjectName("statusPath");
@@ -449,6 +455,13 @@ void TfrmViewLog::ClearDisplay() {
   slot.path.clear();
   display_.SetStrips(display_.Strips());
   runVideos_.clear();
+  // The player stops before another file is read.
+  video_->ShowRunVideo(-1, "", "");
+  video_->Syncs().Resize(0);
+  videoRunShown_ = -2;
+  videoPathShown_.clear();
+  videoWanted_ = false;
+  ShowVideoArea(false);
   actAllRuns_->setEnabled(false);
   actFileSave_->setEnabled(false);
   RefreshChart();
@@ -494,6 +507,10 @@ bool TfrmViewLog::OpenFile(const QString& path) {
     std::fill(runVideos_.begin(), runVideos_.end(), slot.info.videoName);
   }
   slot.info.syncs.resize(size_t(store.RunCount()));
+  video_->Syncs().Load(slot.info, store.RunCount());
+  videoWanted_ =
+      std::any_of(runVideos_.begin(), runVideos_.end(), [](auto& v) { return !v.empty(); });
+  ShowVideoArea(videoWanted_);
   liveList_.clear();
   for (const TDisplayEntryBytes& b : slot.info.displayLists[1])
     liveList_.push_back(DecodeDisplayEntry(b.data()));
@@ -524,6 +541,8 @@ bool TfrmViewLog::SaveFile() {
   info.displayLists[1].clear();
   for (const TDisplayEntry& e : liveList_) info.displayLists[1].push_back(EncodeDisplayEntry(e));
   info.syncs.resize(size_t(slot.store->RunCount()));
+  info.runSyncPoints.resize(info.syncs.size());
+  if (!video_->LoadedVideo().empty()) info.videoName = video_->LoadedVideo();
   info.runVideoNames = runVideos_;
   info.hasRunVideoNames =
       std::any_of(runVideos_.begin(), runVideos_.end(), [](auto& v) { return !v.empty(); });
@@ -569,6 +588,7 @@ void TfrmViewLog::DisplaySelection(int selection) {
   RefreshLabels();
   MoveCursor(0);
   UpdateNavigation();
+  ShowCursorRunVideo();
 }
 
 void TfrmViewLog::RefreshChart() {
@@ -1018,7 +1038,239 @@ void TfrmViewLog::OpenHistogram(int) {}
 void TfrmViewLog::ExportStrip(int) {}
 void TfrmViewLog::ShowNotes() {}
 void TfrmViewLog::ShowOverlays() {}
-void TfrmViewLog::AttachVideo() {}
+
+// --- video ----------------------------------------------------------------------------------
+
+void TfrmViewLog::CreateVideo() {
+  video_ = new TVideoPanel;
+  splitter_ = new QSplitter(Qt::Vertical, this);
+  splitter_->setObjectName("Splitter");
+  splitter_->setChildrenCollapsible(false);
+  takeCentralWidget();
+  splitter_->addWidget(video_);
+  splitter_->addWidget(centre_);
+  splitter_->setStretchFactor(1, 1);
+  setCentralWidget(splitter_);
+  video_->hide();
+  splitterHeight_ = int(settings_.ReadInteger(ini::kMain, "Splitter", kVideoHeight));
+  if (splitterHeight_ <= 0) splitterHeight_ = kVideoHeight;
+  videoFloating_ = settings_.ReadBool(ini::kMain, "FloatVideo", false);
+  connect(video_, &TVideoPanel::CursorFromVideo, this, &TfrmViewLog::CursorFromVideo);
+  connect(chart_->Cursors(0), &TStripCursor::OnChange, this, [this] { VideoCursorMoved(); });
+  connect(actSync_, &QAction::triggered, this, &TfrmViewLog::SyncVideo);
+  connect(actUnSync_, &QAction::triggered, this, &TfrmViewLog::DesyncVideo);
+  connect(actResync_, &QAction::triggered, this, &TfrmViewLog::ResyncVideo);
+  connect(actFloatVideo_, &QAction::triggered, this, [this] { SetVideoFloating(true); });
+  connect(actDockVideo_, &QAction::triggered, this, [this] { SetVideoFloating(false); });
+  connect(actShowVideo_, &QAction::triggered, this, [this] {
+    if (!floating_) return;
+    floating_->show();
+    floating_->raise();
+    floating_->activateWindow();
+  });
+  // Sync, Desync and Resync follow "Attach video" on the tool bar; the video window's moves sit
+  // in a drop-down.
+  const QList<QAction*> bar = toolBar_->actions();
+  const qsizetype at = bar.indexOf(actAttachVideo_);
+  QAction* before = at >= 0 && at + 1 < bar.size() ? bar[at + 1] : nullptr;
+  toolBar_->insertActions(before, {actSync_, actUnSync_, actResync_});
+  auto* windows = new QToolButton;
+  windows->setObjectName("tbVideoWindow");
+  windows->setText("Video window");
+  windows->setToolTip("Video window");
+  windows->setAccessibleName("Video window");
+  windows->setPopupMode(QToolButton::InstantPopup);
+  auto* menu = new QMenu(windows);
+  menu->addActions({actFloatVideo_, actDockVideo_, actShowVideo_, actGotoMain_});
+  windows->setMenu(menu);
+  toolBar_->insertWidget(before, windows);
+  UpdateVideoActions();
+}
+
+int TfrmViewLog::CursorRun() const {
+  const TDataLogStore* store = display_.MainSlot().store.get();
+  if (!fileOpen_ || !store || display_.Range().Empty()) return -1;
+  if (!AllRuns()) return display_.Selection();
+  return RunAtChartSample(*store, display_.Range(), CursorSample());
+}
+
+std::vector<int> TfrmViewLog::VideoTargetRuns() const {
+  std::vector<int> runs;
+  if (!fileOpen_ || display_.Range().Empty()) return runs;
+  if (!AllRuns()) return {display_.Selection()};
+  for (int r = display_.Range().firstRun; r <= display_.Range().lastRun; ++r) runs.push_back(r);
+  return runs;
+}
+
+double TfrmViewLog::RunStartSeconds(int run) const {
+  const TDataLogStore* store = display_.MainSlot().store.get();
+  if (!store || run < 0) return 0;
+  return double(RunFirstChartSample(*store, display_.Range(), run)) / 1000.0;
+}
+
+void TfrmViewLog::ShowVideoArea(bool show) {
+  if (videoFloating_ && show) {
+    if (!floating_)
+      floating_ = std::make_unique<TfrmFloatingVideo>(settings_, video_->Player(), this);
+    if (video_->parentWidget() != floating_.get()) floating_->layout()->addWidget(video_);
+    video_->show();
+    floating_->show();
+    return;
+  }
+  if (floating_) floating_->hide();
+  if (videoFloating_) return;
+  const bool wasShown = video_->parentWidget() == splitter_ && !video_->isHidden();
+  if (video_->parentWidget() != splitter_) splitter_->insertWidget(0, video_);
+  if (!show && wasShown) splitterHeight_ = video_->height();
+  video_->setVisible(show);
+  if (show && !wasShown)
+    splitter_->setSizes({splitterHeight_, std::max(1, splitter_->height() - splitterHeight_)});
+}
+
+void TfrmViewLog::SetVideoFloating(bool floating) {
+  if (!videoFloating_ && video_->parentWidget() == splitter_ && !video_->isHidden())
+    splitterHeight_ = video_->height();
+  videoFloating_ = floating;
+  ShowVideoArea(fileOpen_ && videoWanted_);
+  if (floating && floating_ && floating_->isVisible()) {
+    floating_->raise();
+    floating_->activateWindow();
+  }
+  UpdateVideoActions();
+}
+
+void TfrmViewLog::ShowCursorRunVideo() {
+  const int run = CursorRun();
+  if (run >= 0 && size_t(run) < runVideos_.size() &&
+      (run != videoRunShown_ || runVideos_[size_t(run)] != videoPathShown_)) {
+    videoRunShown_ = run;
+    videoPathShown_ = runVideos_[size_t(run)];
+    const std::string folder =
+        QStringToCp1252(QFileInfo(Q(display_.MainSlot().path)).absolutePath());
+    video_->ShowRunVideo(run, videoPathShown_, folder);
+  }
+  UpdateVideoActions();
+}
+
+void TfrmViewLog::VideoCursorMoved() {
+  if (cursorFromVideo_ || !fileOpen_) return;
+  ShowCursorRunVideo();
+  const int run = CursorRun();
+  if (run < 0 || run != video_->Run()) return;
+  video_->CursorMovedByUser(double(CursorSample()) / 1000.0 - RunStartSeconds(run));
+}
+
+void TfrmViewLog::CursorFromVideo(int run, double chartTime) {
+  if (!fileOpen_ || run < 0 || size_t(run) >= runVideos_.size()) return;
+  double seconds = chartTime + RunStartSeconds(run);
+  if (AllRuns()) {
+    const TDataLogStore& store = *display_.MainSlot().store;
+    std::vector<TSessionRun> runs;
+    for (int r : VideoTargetRuns()) {
+      const int64_t first = RunFirstChartSample(store, display_.Range(), r);
+      const int64_t last = RunLastChartSample(store, display_.Range(), r);
+      runs.push_back({r, double(first) / 1000.0, double(last - first + 1) / 1000.0,
+                      size_t(r) < runVideos_.size() ? runVideos_[size_t(r)] : std::string()});
+    }
+    double cursor = 0;
+    if (RunForVideoPosition(runs, video_->Syncs(), runVideos_[size_t(run)],
+                            video_->Player()->PositionFromStart(), cursor) >= 0)
+      seconds = cursor;
+  }
+  MoveCursorWithVideo(seconds);
+}
+
+void TfrmViewLog::MoveCursorWithVideo(double seconds) {
+  const int64_t c = std::llround(seconds * 1000.0);
+  if (c < 0 || c >= display_.SampleCount()) return;
+  const long long x = chart_->XToPixel(chart_->XValueOf(int(c)));
+  chart_->SetXStartPixel(std::llround(FollowScrollStart(double(x), double(chart_->XStartPixel()),
+                                                        double(chart_->PlotRect().width()))));
+  cursorFromVideo_ = true;
+  MoveCursor(c);
+  cursorFromVideo_ = false;
+}
+
+void TfrmViewLog::SyncVideo() {
+  if (!actSync_->isEnabled()) return;
+  const double cursor = double(CursorSample()) / 1000.0;
+  bool changed = false;
+  for (int run : VideoTargetRuns()) {
+    QString message;
+    if (!video_->Sync(run, cursor - RunStartSeconds(run), message)) {
+      ShowMessage(message, false);
+      break;
+    }
+    changed = true;
+  }
+  if (changed) VideoEdited();
+  UpdateVideoActions();
+}
+
+void TfrmViewLog::DesyncVideo() {
+  if (!actUnSync_->isEnabled()) return;
+  for (int run : VideoTargetRuns()) video_->Desync(run);
+  VideoEdited();
+}
+
+void TfrmViewLog::ResyncVideo() {
+  if (!actResync_->isEnabled()) return;
+  const int run = video_->Run();
+  double chartTime = 0;
+  if (!video_->Resync(run, chartTime)) return;
+  MoveCursorWithVideo(chartTime + RunStartSeconds(run));
+  VideoEdited();
+}
+
+void TfrmViewLog::VideoEdited() {
+  // The file's records follow the table at once, so that Save writes what the user sees.
+  video_->Syncs().Store(display_.MainSlot().info);
+  actFileSave_->setEnabled(true);
+  UpdateVideoActions();
+}
+
+void TfrmViewLog::UpdateVideoActions() {
+  const TDataLogStore* store = display_.MainSlot().store.get();
+  const bool open = fileOpen_ && !options_.live && store && store->RunCount() > 0;
+  const bool loaded = open && !video_->LoadedVideo().empty() && video_->Message().isEmpty();
+  const int run = video_->Run();
+  const bool known = run >= 0 && run < video_->Syncs().RunCount();
+  const bool synced = loaded && video_->Syncs().IsSynced(run);
+  actAttachVideo_->setEnabled(open);
+  actSync_->setEnabled(loaded);
+  actUnSync_->setEnabled(synced);
+  actResync_->setEnabled(loaded && known && !synced && !AllRuns() &&
+                         !video_->Syncs().Run(run).Points().empty());
+  const bool shown = open && videoWanted_;
+  actFloatVideo_->setEnabled(shown && !videoFloating_);
+  actDockVideo_->setEnabled(shown && videoFloating_);
+  actShowVideo_->setEnabled(shown && videoFloating_);
+}
+
+void TfrmViewLog::AttachVideo() {
+  if (!actAttachVideo_->isEnabled()) return;
+  const QString folder = QFileInfo(Q(display_.MainSlot().path)).absolutePath();
+  const QString path =
+      QFileDialog::getOpenFileName(this, "Attach video", folder,
+                                   "Video files (*.avi *.mp4 *.mov *.mpg *.mpeg *.wmv *.mkv);;"
+                                   "All files (*)");
+  if (!path.isEmpty()) AttachVideoFile(path);
+}
+
+void TfrmViewLog::AttachVideoFile(const QString& path) {
+  if (!actAttachVideo_->isEnabled() || path.isEmpty()) return;
+  const std::string name = QStringToCp1252(path);
+  for (int run : VideoTargetRuns()) {
+    if (run < 0 || size_t(run) >= runVideos_.size()) continue;
+    runVideos_[size_t(run)] = name;
+    video_->Desync(run);
+  }
+  videoWanted_ = true;
+  ShowVideoArea(true);
+  videoRunShown_ = -2;  // load it even when the run and name are those shown
+  ShowCursorRunVideo();
+  VideoEdited();
+}
 
 // --- live mode ------------------------------------------------------------------------------
 
@@ -1086,8 +1338,9 @@ bool TfrmViewLog::SaveSettings() {
   settings_.WriteInteger(ini::kMain, "Left", normal.left() - frameOffset.x());
   settings_.WriteInteger(ini::kMain, "Top", normal.top() - frameOffset.y());
   settings_.WriteBool(ini::kMain, "DataPanel", docked_);
-  settings_.WriteBool(ini::kMain, "FloatVideo",
-                      settings_.ReadBool(ini::kMain, "FloatVideo", false));
+  if (!videoFloating_ && video_->isVisible()) splitterHeight_ = video_->height();
+  settings_.WriteInteger(ini::kMain, "Splitter", splitterHeight_);
+  settings_.WriteBool(ini::kMain, "FloatVideo", videoFloating_);
   settings_.WriteString(ini::kMain, "ChartLayout", QStringToCp1252(cbLayout_->currentText()));
   WriteAnalysisSettings(settings_, display_.Settings());
   if (cbLayout_->currentIndex() >= 0) {
@@ -1108,6 +1361,11 @@ void TfrmViewLog::closeEvent(QCloseEvent* event) {
   if (!AskToSave()) {
     event->ignore();
     return;
+  }
+  if (floating_) {
+    // The floating window writes its placement into the settings as it goes.
+    splitter_->insertWidget(0, video_);
+    floating_.reset();
   }
   SaveSettings();
   if (block_) block_->SetViewerId(0);

@@ -25,6 +25,7 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QSocketNotifier;
+class QSplitter;
 class QToolBar;
 class QToolButton;
 class QVariantAnimation;
@@ -36,6 +37,8 @@ class TLiveEndpoint;
 class TLiveReceiver;
 class TLiveSharedBlock;
 class TDataPanelHost;
+class TVideoPanel;
+class TfrmFloatingVideo;
 
 // How the window is set up: by main() from the command line, by tests with their own files.
 struct TViewerOptions {
@@ -100,6 +103,20 @@ class TfrmViewLog : public QMainWindow {
   void ShowOverlays();
   void AttachVideo();
 
+  // --- video ---
+  // Attaches `path` to the displayed run (every run of the displayed session in all-runs mode):
+  // their synchronisation is switched off, the video loaded and Save enabled.
+  void AttachVideoFile(const QString& path);
+  // Sync, Desync and Resync of the displayed run (of the session's runs in all-runs mode).
+  void SyncVideo();
+  void DesyncVideo();
+  void ResyncVideo();
+  // Moves the video area into its own window or back above the chart.
+  void SetVideoFloating(bool floating);
+  TVideoPanel* VideoPanel() const { return video_; }
+  bool VideoFloating() const { return videoFloating_; }
+  const std::vector<std::string>& RunVideos() const { return runVideos_; }
+
   // --- state ---
   TRunDisplay& Display() { return display_; }
   const TStripList& Strips() const { return display_.Strips(); }
@@ -154,6 +171,21 @@ class TfrmViewLog : public QMainWindow {
   void LiveSamples(TLogArray samples);
   void SlidePanel(bool in);
   void PlacePanel();
+  void CreateVideo();
+  // The run under the cursor: the displayed run, or in all-runs mode the cursor's run (-1).
+  int CursorRun() const;
+  // The runs Sync, Desync and Attach apply to.
+  std::vector<int> VideoTargetRuns() const;
+  // Seconds of chart sample 0 before run `run`'s first sample (0 in single-run mode).
+  double RunStartSeconds(int run) const;
+  void ShowCursorRunVideo();
+  void ShowVideoArea(bool show);
+  void VideoCursorMoved();
+  void CursorFromVideo(int run, double chartTime);
+  void MoveCursorWithVideo(double seconds);
+  void UpdateVideoActions();
+  // A video edit: the file's synchronisation records follow the table and Save is enabled.
+  void VideoEdited();
 
   TViewerOptions options_;
   TIniFile settings_;
@@ -212,6 +244,17 @@ class TfrmViewLog : public QMainWindow {
   QLabel* memoLabels_[4] = {};
   std::vector<QGroupBox*> groups_;
   QLabel* statusPath_ = nullptr;
+
+  // Video.
+  TVideoPanel* video_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  std::unique_ptr<TfrmFloatingVideo> floating_;
+  bool videoFloating_ = false;
+  bool videoWanted_ = false;      // a run of the file has a video
+  bool cursorFromVideo_ = false;  // the cursor is being moved by the video
+  int splitterHeight_ = 0;
+  int videoRunShown_ = -2;
+  std::string videoPathShown_;
 };
 
 }  // namespace qvl

@@ -1,6 +1,5 @@
-// The media player control, the video panel and the video windows with the real player. The
-// suite starts its own virtual X server and makes a 20 s clip with a frame counter by ffmpeg; it
-// is skipped, saying why, when mplayer, Xvfb or ffmpeg is missing.
+// The media player control, the video panel and the video windows with the real player on a
+// virtual X server with a clip made by ffmpeg (video_world.h).
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -24,6 +23,7 @@
 #include "core/util/exceptions.h"
 #include "test_paths.h"
 #include "viewer/video/mplayer.h"
+#include "viewer/video/player/video_world.h"
 #include "viewer/video/video_panel.h"
 #include "viewer/video/video_windows.h"
 
@@ -32,84 +32,7 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 
-// The virtual X server, the application on it and the clip, made once for the program.
-struct TVideoWorld {
-  std::string missing;  // why the suite is skipped
-  pid_t xvfb = 0;
-  QApplication* app = nullptr;
-  QTemporaryDir* dir = nullptr;
-  QString clip;
-};
-
-TVideoWorld* g_world = nullptr;
-
-TVideoWorld& World() {
-  static TVideoWorld* world = g_world = [] {
-    auto* w = new TVideoWorld;
-    for (const char* tool : {"mplayer", "Xvfb", "ffmpeg"})
-      if (QStandardPaths::findExecutable(tool).isEmpty()) w->missing += std::string(tool) + " ";
-    if (!w->missing.empty()) {
-      w->missing = "not installed: " + w->missing + "(scripts/install-deps installs them)";
-      return w;
-    }
-    int fds[2];
-    if (pipe(fds) != 0) return w;
-    w->xvfb = fork();
-    if (w->xvfb == 0) {
-      close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    // The server writes the display number and then a line end.
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) {
-      w->missing = "the virtual X server did not start";
-      return w;
-    }
-    const std::string display = ":" + number;
-    setenv("DISPLAY", display.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    static int argc = 1;
-    static char name[] = "qvl_video_tests";
-    static char* argv[] = {name, nullptr};
-    w->app = new QApplication(argc, argv);
-    w->dir = new QTemporaryDir;
-    w->clip = w->dir->filePath("clip.avi");
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                            "testsrc=duration=20:size=320x240:rate=25", "-c:v", "mpeg4", "-q:v",
-                            "5", w->clip});
-    if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitCode() != 0) w->missing = "ffmpeg failed";
-    return w;
-  }();
-  return *world;
-}
-
-class XvfbEnvironment : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (!g_world) return;
-    TVideoWorld& w = *g_world;
-    delete w.app;
-    w.app = nullptr;
-    if (w.xvfb > 0) {
-      kill(w.xvfb, SIGTERM);
-      waitpid(w.xvfb, nullptr, 0);
-    }
-  }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
-
-#define REQUIRE_VIDEO_WORLD()                                      \
-  do {                                                             \
-    if (!World().missing.empty()) GTEST_SKIP() << World().missing; \
-  } while (0)
+using testing::World;
 
 bool ProcessGone(qint64 pid) {
   return pid > 0 && kill(pid_t(pid), 0) != 0;
