@@ -6,7 +6,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -15,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "core/util/ini_file.h"
+#include "tool/forms/form_support.h"
 
 namespace qvl {
 
@@ -35,21 +35,17 @@ TfrmFlash::TfrmFlash(TCommChannelPtr link, TIniFile& settings, TFlashFormHooks h
 TfrmFlash::~TfrmFlash() {
   identify_->stop();
   // An exchange still running ends within the link's time-out.
-  if (job_.joinable()) job_.join();
+  job_.Join();
   StoreFirmwareFileName(settings_, fileName_.toStdString());
 }
 
 void TfrmFlash::CreateControls() {
-  auto name = [](QWidget* w, const QString& objectName, const QString& accessible) {
-    w->setObjectName(objectName);
-    w->setAccessibleName(accessible);
-  };
   btnConnect_ = new QPushButton("Connect", this);
-  name(btnConnect_, "btnConnect", "Connect");
+  NameControl(btnConnect_, "btnConnect", "Connect");
   btnConnect_->setCheckable(true);
   connect(btnConnect_, &QPushButton::toggled, this, &TfrmFlash::SetConnect);
   lblConnected_ = new QLabel("connected", this);
-  name(lblConnected_, "lblConnected", "connected");
+  NameControl(lblConnected_, "lblConnected", "connected");
   lblConnected_->setStyleSheet("color: rgb(0, 128, 0); font-weight: bold;");
   // Blinking toggles the visibility: the place stays reserved.
   QSizePolicy keep = lblConnected_->sizePolicy();
@@ -57,25 +53,25 @@ void TfrmFlash::CreateControls() {
   lblConnected_->setSizePolicy(keep);
   lblConnected_->hide();
   lblStatus_ = new QLabel(this);
-  name(lblStatus_, "lblStatus", "Status");
+  NameControl(lblStatus_, "lblStatus", "Status");
 
   edFile_ = new QLineEdit(fileName_, this);
-  name(edFile_, "edFile", "File name");
+  NameControl(edFile_, "edFile", "File name");
   edFile_->setReadOnly(true);
   btnSelectFile_ = new QPushButton("Select File", this);
-  name(btnSelectFile_, "btnSelectFile", "Select File");
+  NameControl(btnSelectFile_, "btnSelectFile", "Select File");
   connect(btnSelectFile_, &QPushButton::clicked, this, &TfrmFlash::SelectFile);
 
   btnUserBoot_ = new QPushButton("User <> Boot", this);
-  name(btnUserBoot_, "btnUserBoot", "User <> Boot");
+  NameControl(btnUserBoot_, "btnUserBoot", "User <> Boot");
   btnUserBoot_->setEnabled(false);
   connect(btnUserBoot_, &QPushButton::clicked, this, &TfrmFlash::UserBoot);
   btnProgram_ = new QPushButton("Program", this);
-  name(btnProgram_, "btnProgram", "Program");
+  NameControl(btnProgram_, "btnProgram", "Program");
   btnProgram_->setEnabled(false);
   connect(btnProgram_, &QPushButton::clicked, this, &TfrmFlash::Program);
   lblDeviceId_ = new QLabel("Device ID", this);
-  name(lblDeviceId_, "lblDeviceId", "Device identifier");
+  NameControl(lblDeviceId_, "lblDeviceId", "Device identifier");
   lblDeviceId_->setToolTip("Click to read the device identifier");
   lblDeviceId_->setCursor(Qt::PointingHandCursor);
   lblDeviceId_->setFont(QFont("monospace"));
@@ -83,18 +79,18 @@ void TfrmFlash::CreateControls() {
   lblDeviceId_->hide();
 
   memoLog_ = new QPlainTextEdit(this);
-  name(memoLog_, "memoLog", "Log");
+  NameControl(memoLog_, "memoLog", "Log");
   memoLog_->setReadOnly(true);
   lblProgress_ = new QLabel(this);
-  name(lblProgress_, "lblProgress", "Progress");
+  NameControl(lblProgress_, "lblProgress", "Progress");
   lblProgress_->setMinimumWidth(90);
   lblProgress_->hide();
   pbProgress_ = new QProgressBar(this);
-  name(pbProgress_, "pbProgress", "Programming progress");
+  NameControl(pbProgress_, "pbProgress", "Programming progress");
   pbProgress_->setRange(0, 100);
   pbProgress_->hide();
   btnClose_ = new QPushButton("Close", this);
-  name(btnClose_, "btnClose", "Close");
+  NameControl(btnClose_, "btnClose", "Close");
   connect(btnClose_, &QPushButton::clicked, this, &TfrmFlash::reject);
 
   auto* top = new QHBoxLayout;
@@ -139,21 +135,13 @@ void TfrmFlash::RunJob(std::function<void()> work, std::function<void()> done) {
   busy_ = true;
   jobError_.clear();
   jobDone_ = std::move(done);
-  job_ = std::thread([this, work = std::move(work)] {
-    try {
-      work();
-    } catch (const std::exception& e) {
-      jobError_ = *e.what() ? e.what() : "Error";
-    } catch (...) {
-      jobError_ = "Error";
-    }
-    QMetaObject::invokeMethod(this, &TfrmFlash::JobDone, Qt::QueuedConnection);
-  });
+  job_.Start(
+      this, std::move(work), [this](const std::string& error) { JobDone(error); }, "Error");
 }
 
-void TfrmFlash::JobDone() {
-  job_.join();
+void TfrmFlash::JobDone(const std::string& error) {
   busy_ = false;
+  jobError_ = error;
   if (auto done = std::move(jobDone_)) done();
   if (closePending_) {
     waiting_.clear();
@@ -283,13 +271,9 @@ void TfrmFlash::Program() {
       [this, file] {
         programmer_.Program(
             file,
-            [this](const std::string& text) {
-              QMetaObject::invokeMethod(
-                  this, [this, text] { AppendLog(text); }, Qt::QueuedConnection);
-            },
+            [this](const std::string& text) { PostTo(this, [this, text] { AppendLog(text); }); },
             [this](int percent) {
-              QMetaObject::invokeMethod(
-                  this, [this, percent] { pbProgress_->setValue(percent); }, Qt::QueuedConnection);
+              PostTo(this, [this, percent] { pbProgress_->setValue(percent); });
             });
       },
       [this] {
@@ -319,14 +303,7 @@ void TfrmFlash::reject() {
 }
 
 void TfrmFlash::ShowMessage(const QString& text, bool error) {
-  if (hooks_.showMessage) {
-    hooks_.showMessage(text, error);
-    return;
-  }
-  if (error)
-    QMessageBox::critical(this, windowTitle(), text);
-  else
-    QMessageBox::information(this, windowTitle(), text);
+  ShowWindowMessage(this, hooks_.showMessage, text, error);
 }
 
 }  // namespace qvl

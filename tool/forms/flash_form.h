@@ -11,10 +11,10 @@
 #include <deque>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "core/device/comm_channel.h"
 #include "tool/firmware_programmer.h"
+#include "tool/forms/form_support.h"
 
 class QLabel;
 class QLineEdit;
@@ -79,7 +79,7 @@ class TfrmFlash : public QDialog {
   void ShowMessage(const QString& text, bool error);
   // Runs work on the exchange thread, then done here; waits its turn when one is running.
   void RunJob(std::function<void()> work, std::function<void()> done);
-  void JobDone();
+  void JobDone(const std::string& error);
 
   TCommChannelPtr link_;
   TIniFile& settings_;
@@ -90,7 +90,7 @@ class TfrmFlash : public QDialog {
   std::string deviceId_;
   std::string jobError_;
 
-  std::thread job_;
+  TFormWorker job_;
   std::function<void()> jobDone_;
   std::deque<std::function<void()>> waiting_;
   bool busy_ = false;

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "core/device/controller.h"
+#include "tool/forms/form_support.h"
 
 namespace qvl {
 namespace {
@@ -50,9 +51,9 @@ TfrmLogDownload::TfrmLogDownload(TController& controller, TIniFile& settings,
 }
 
 TfrmLogDownload::~TfrmLogDownload() {
-  if (reader_.joinable()) {
+  if (reader_.Running()) {
     engine_->RequestStop();
-    reader_.join();
+    reader_.Join();
     engine_->AbortDownload();
   }
   // The listing ends without the window hearing of it.
@@ -64,12 +65,8 @@ TfrmLogDownload::~TfrmLogDownload() {
 }
 
 void TfrmLogDownload::CreateControls() {
-  auto name = [](QWidget* w, const QString& objectName, const QString& accessible) {
-    w->setObjectName(objectName);
-    w->setAccessibleName(accessible);
-  };
   tvSessions_ = new QTreeWidget(this);
-  name(tvSessions_, "tvSessions", "Sessions and runs");
+  NameControl(tvSessions_, "tvSessions", "Sessions and runs");
   tvSessions_->setHeaderHidden(true);
   tvSessions_->setColumnCount(1);
   tvSessions_->header()->setStretchLastSection(true);
@@ -77,41 +74,41 @@ void TfrmLogDownload::CreateControls() {
   connect(tvSessions_, &QTreeWidget::itemDoubleClicked, tvSessions_, &QTreeView::expandAll);
 
   lblListing_ = new QLabel(this);
-  name(lblListing_, "lblListing", "Listing");
+  NameControl(lblListing_, "lblListing", "Listing");
   lblListing_->setMinimumWidth(40);
   lblListing_->hide();
   lblInfo_ = new QLabel(this);
-  name(lblInfo_, "lblInfo", "Selection");
+  NameControl(lblInfo_, "lblInfo", "Selection");
   lblInfo_->setWordWrap(true);
   lblInfo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   lblInfo_->setMinimumHeight(4 * fontMetrics().lineSpacing() + 8);
   lblInfo_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   pbDownload_ = new QProgressBar(this);
-  name(pbDownload_, "pbDownload", "Download progress");
+  NameControl(pbDownload_, "pbDownload", "Download progress");
   pbDownload_->setRange(0, 100);
   pbDownload_->hide();
   lblRemaining_ = new QLabel(this);
-  name(lblRemaining_, "lblRemaining", "Remaining time");
+  NameControl(lblRemaining_, "lblRemaining", "Remaining time");
   lblRemaining_->setMinimumWidth(130);
   lblRemaining_->hide();
 
   btnProceed_ = new QPushButton("Proceed", this);
-  name(btnProceed_, "btnProceed", "Proceed");
+  NameControl(btnProceed_, "btnProceed", "Proceed");
   btnProceed_->setEnabled(false);
   connect(btnProceed_, &QPushButton::clicked, this, &TfrmLogDownload::Proceed);
   btnClose_ = new QPushButton("Close", this);
-  name(btnClose_, "btnClose", "Close");
+  NameControl(btnClose_, "btnClose", "Close");
   connect(btnClose_, &QPushButton::clicked, this, &TfrmLogDownload::reject);
 
   pnlDebug_ = new QWidget(this);
-  name(pnlDebug_, "pnlDebug", "Debug panel");
+  NameControl(pnlDebug_, "pnlDebug", "Debug panel");
   lblDebugStart_ = new QLabel("Start page:", pnlDebug_);
-  name(lblDebugStart_, "lblDebugStart", "Start page");
+  NameControl(lblDebugStart_, "lblDebugStart", "Start page");
   lblDebugCount_ = new QLabel("Nb pages:", pnlDebug_);
-  name(lblDebugCount_, "lblDebugCount", "Nb pages");
+  NameControl(lblDebugCount_, "lblDebugCount", "Nb pages");
   btnClearIfm_ = new QPushButton("Clear IFM", pnlDebug_);
-  name(btnClearIfm_, "btnClearIFM", "Clear IFM");
+  NameControl(btnClearIfm_, "btnClearIFM", "Clear IFM");
   connect(btnClearIfm_, &QPushButton::clicked, this, &TfrmLogDownload::ClearFlash);
   auto* debug = new QHBoxLayout(pnlDebug_);
   debug->setContentsMargins(0, 0, 0, 0);
@@ -259,7 +256,7 @@ void TfrmLogDownload::SelectionChanged() {
 void TfrmLogDownload::Proceed() {
   if (busy_) {
     // The button reads "Stop".
-    if (reader_.joinable()) engine_->RequestStop();
+    if (reader_.Running()) engine_->RequestStop();
     return;
   }
   int session = 0, run = -1;
@@ -282,32 +279,22 @@ void TfrmLogDownload::Proceed() {
 
   // The pages are read on their own thread: it only uses the link, and reports here by queued
   // calls, so the window repaints and takes "Stop" while pages arrive.
-  reader_ = std::thread([this] {
-    TFlashDownload::TCallbacks callbacks;
-    callbacks.progress = [this](int percent) {
-      QMetaObject::invokeMethod(
-          this, [this, percent] { pbDownload_->setValue(percent); }, Qt::QueuedConnection);
-    };
-    callbacks.remaining = [this](const std::string& text) {
-      QMetaObject::invokeMethod(
-          this, [this, text] { lblRemaining_->setText(QString::fromStdString(text)); },
-          Qt::QueuedConnection);
-    };
-    std::string error;
-    try {
-      engine_->ReadPages(outcome_, callbacks);
-    } catch (const std::exception& e) {
-      error = *e.what() ? e.what() : "Download failed";
-    } catch (...) {
-      error = "Download failed";
-    }
-    QMetaObject::invokeMethod(
-        this, [this, error] { PagesRead(error); }, Qt::QueuedConnection);
-  });
+  reader_.Start(
+      this,
+      [this] {
+        TFlashDownload::TCallbacks callbacks;
+        callbacks.progress = [this](int percent) {
+          PostTo(this, [this, percent] { pbDownload_->setValue(percent); });
+        };
+        callbacks.remaining = [this](const std::string& text) {
+          PostTo(this, [this, text] { lblRemaining_->setText(QString::fromStdString(text)); });
+        };
+        engine_->ReadPages(outcome_, callbacks);
+      },
+      [this](const std::string& error) { PagesRead(error); }, "Download failed");
 }
 
 void TfrmLogDownload::PagesRead(const std::string& error) {
-  reader_.join();
   std::string failure = error;
   if (!failure.empty()) {
     engine_->AbortDownload();
@@ -395,14 +382,7 @@ void TfrmLogDownload::ClearFlash() {
 }
 
 void TfrmLogDownload::ShowMessage(const QString& text, bool error) {
-  if (hooks_.showMessage) {
-    hooks_.showMessage(text, error);
-    return;
-  }
-  if (error)
-    QMessageBox::critical(this, windowTitle(), text);
-  else
-    QMessageBox::information(this, windowTitle(), text);
+  ShowWindowMessage(this, hooks_.showMessage, text, error);
 }
 
 }  // namespace qvl

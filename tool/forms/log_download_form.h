@@ -11,9 +11,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "tool/flash_download.h"
+#include "tool/forms/form_support.h"
 
 class QLabel;
 class QProgressBar;
@@ -92,7 +92,7 @@ class TfrmLogDownload : public QDialog {
   TLogDownloadHooks hooks_;
   std::unique_ptr<TFlashDownload> engine_;
   TFlashDownload::TOutcome outcome_;
-  std::thread reader_;
+  TFormWorker reader_;
   bool busy_ = false;
   bool closePending_ = false;
   bool closed_ = false;
