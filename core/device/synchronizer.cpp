@@ -1,26 +1,23 @@
 #include "core/device/synchronizer.h"
 
-#include <chrono>
-
 namespace qvl {
 
-TEventLoopSynchronizer::TEventLoopSynchronizer() : uiThread_(std::this_thread::get_id()) {}
-
-void TEventLoopSynchronizer::Synchronize(const std::function<void()>& fn) {
-  if (IsUiThread()) {
-    fn();
-    return;
-  }
+void TCallQueue::AddAndWait(const std::function<void()>& fn, const std::function<void()>& queued) {
   auto call = std::make_shared<TCall>();
   call->fn = fn;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) std::rethrow_exception(closed_);
+    calls_.push_back(call);
+    posted_.notify_all();
+  }
+  if (queued) queued();
   std::unique_lock<std::mutex> lock(mutex_);
-  calls_.push_back(call);
-  posted_.notify_all();
   finished_.wait(lock, [&] { return call->done; });
   if (call->error) std::rethrow_exception(call->error);
 }
 
-void TEventLoopSynchronizer::ProcessPending() {
+void TCallQueue::RunAll() {
   for (;;) {
     std::shared_ptr<TCall> call;
     {
@@ -40,14 +37,47 @@ void TEventLoopSynchronizer::ProcessPending() {
   }
 }
 
+void TCallQueue::Close(std::exception_ptr error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  closed_ = error;
+  for (auto& call : calls_) {
+    call->error = error;
+    call->done = true;
+  }
+  calls_.clear();
+  finished_.notify_all();
+}
+
+bool TCallQueue::WaitForCall(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return posted_.wait_for(lock, timeout, [&] { return !calls_.empty(); });
+}
+
+size_t TCallQueue::Size() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_.size();
+}
+
+TEventLoopSynchronizer::TEventLoopSynchronizer() : uiThread_(std::this_thread::get_id()) {}
+
+void TEventLoopSynchronizer::Synchronize(const std::function<void()>& fn) {
+  if (IsUiThread())
+    fn();
+  else
+    calls_.AddAndWait(fn);
+}
+
+void TEventLoopSynchronizer::ProcessPending() {
+  calls_.RunAll();
+}
+
 bool TEventLoopSynchronizer::RunUntil(const std::function<bool()>& pred, int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     ProcessPending();
     if (pred()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::unique_lock<std::mutex> lock(mutex_);
-    posted_.wait_for(lock, std::chrono::milliseconds(5), [&] { return !calls_.empty(); });
+    calls_.WaitForCall(std::chrono::milliseconds(5));
   }
 }
 

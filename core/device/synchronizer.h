@@ -4,7 +4,9 @@
 // tests.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -27,8 +29,37 @@ class ISynchronizer {
   virtual bool IsUiThread() const = 0;
 };
 
+// The calls handed to the user-interface thread, in the order they came: the calling thread adds
+// its call and waits until the user-interface thread has run it. Both synchronizers keep one.
+class TCallQueue {
+ public:
+  // Adds fn and waits until RunAll has run it, or Close has released it; passes fn's exception
+  // on. queued runs once the call is in the queue, before the wait (to wake the runner). After
+  // Close the call is refused with Close's error.
+  void AddAndWait(const std::function<void()>& fn, const std::function<void()>& queued = {});
+  // Runs the waiting calls, the ones added meanwhile included, until none is left.
+  void RunAll();
+  // Releases every waiting caller with `error` and refuses later calls with it.
+  void Close(std::exception_ptr error);
+  // Waits up to `timeout` for a call to wait in the queue; returns whether one does.
+  bool WaitForCall(std::chrono::milliseconds timeout);
+  size_t Size();
+
+ private:
+  struct TCall {
+    std::function<void()> fn;
+    bool done = false;
+    std::exception_ptr error;
+  };
+  std::mutex mutex_;
+  std::condition_variable posted_;
+  std::condition_variable finished_;
+  std::deque<std::shared_ptr<TCall>> calls_;
+  std::exception_ptr closed_;
+};
+
 // The user-interface thread is the thread that creates the synchronizer; it runs the waiting
-// calls in ProcessPending, ProcessFor or RunUntil.
+// calls in ProcessPending or RunUntil.
 class TEventLoopSynchronizer : public ISynchronizer {
  public:
   TEventLoopSynchronizer();
@@ -42,16 +73,8 @@ class TEventLoopSynchronizer : public ISynchronizer {
   bool RunUntil(const std::function<bool()>& pred, int timeoutMs);
 
  private:
-  struct TCall {
-    std::function<void()> fn;
-    bool done = false;
-    std::exception_ptr error;
-  };
   std::thread::id uiThread_;
-  std::mutex mutex_;
-  std::condition_variable posted_;
-  std::condition_variable finished_;
-  std::deque<std::shared_ptr<TCall>> calls_;
+  TCallQueue calls_;
 };
 
 }  // namespace qvl

@@ -10,72 +10,30 @@ TQtSynchronizer::TQtSynchronizer(QObject* parent)
     : QObject(parent), uiThread_(std::this_thread::get_id()) {}
 
 TQtSynchronizer::~TQtSynchronizer() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  closed_ = true;
-  for (auto& call : calls_) {
-    call->error = std::make_exception_ptr(Exception("The user interface has closed"));
-    call->done = true;
-  }
-  calls_.clear();
-  finished_.notify_all();
+  calls_.Close(std::make_exception_ptr(Exception("The user interface has closed")));
 }
 
 void TQtSynchronizer::AskToRun() {
   // One queued request at a time is enough: it runs everything that waits.
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (asked_) return;
-    asked_ = true;
-  }
+  if (asked_.exchange(true)) return;
   QMetaObject::invokeMethod(
       this,
       [this] {
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          asked_ = false;
-        }
+        asked_ = false;
         ProcessPending();
       },
       Qt::QueuedConnection);
 }
 
 void TQtSynchronizer::Synchronize(const std::function<void()>& fn) {
-  if (IsUiThread()) {
+  if (IsUiThread())
     fn();
-    return;
-  }
-  auto call = std::make_shared<TCall>();
-  call->fn = fn;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) throw Exception("The user interface has closed");
-    calls_.push_back(call);
-  }
-  AskToRun();
-  std::unique_lock<std::mutex> lock(mutex_);
-  finished_.wait(lock, [&] { return call->done; });
-  if (call->error) std::rethrow_exception(call->error);
+  else
+    calls_.AddAndWait(fn, [this] { AskToRun(); });
 }
 
 void TQtSynchronizer::ProcessPending() {
-  if (!IsUiThread()) return;
-  for (;;) {
-    std::shared_ptr<TCall> call;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (calls_.empty()) return;
-      call = calls_.front();
-      calls_.pop_front();
-    }
-    try {
-      call->fn();
-    } catch (...) {
-      call->error = std::current_exception();
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    call->done = true;
-    finished_.notify_all();
-  }
+  if (IsUiThread()) calls_.RunAll();
 }
 
 void TQtSynchronizer::Post(std::function<void()> fn) {
@@ -83,8 +41,7 @@ void TQtSynchronizer::Post(std::function<void()> fn) {
 }
 
 int TQtSynchronizer::Waiting() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return int(calls_.size());
+  return int(calls_.Size());
 }
 
 }  // namespace qvl

@@ -7,12 +7,8 @@
 #pragma once
 
 #include <QObject>
-#include <condition_variable>
-#include <deque>
-#include <exception>
+#include <atomic>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <thread>
 
 #include "core/device/synchronizer.h"
@@ -39,19 +35,11 @@ class TQtSynchronizer : public QObject, public ISynchronizer {
   int Waiting();
 
  private:
-  struct TCall {
-    std::function<void()> fn;
-    bool done = false;
-    std::exception_ptr error;
-  };
   void AskToRun();
 
   std::thread::id uiThread_;
-  std::mutex mutex_;
-  std::condition_variable finished_;
-  std::deque<std::shared_ptr<TCall>> calls_;
-  bool closed_ = false;
-  bool asked_ = false;
+  TCallQueue calls_;
+  std::atomic<bool> asked_{false};
 };
 
 }  // namespace qvl

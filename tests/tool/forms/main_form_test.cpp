@@ -91,6 +91,21 @@ TEST(QtSynchronizer, HandOversRunOnTheUserInterfaceThreadAndAreReleasedAtClose) 
   ASSERT_TRUE(QTest::qWaitFor([&] { return ranOn == ui; }, kWaitMs));
   first.join();
 
+  // What the hand-over throws reaches the waiting caller.
+  std::string thrown;
+  std::atomic<bool> returned{false};
+  std::thread failing([&] {
+    try {
+      sync->Synchronize([] { throw Exception("No answer"); });
+    } catch (const Exception& e) {
+      thrown = e.what();
+    }
+    returned = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return returned.load(); }, kWaitMs));
+  failing.join();
+  EXPECT_EQ(thrown, "No answer");
+
   std::atomic<int> outcome{0};
   std::thread waiting([&] {
     try {
