@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -109,7 +110,10 @@ bool TfrmExport::Execute(const TRunDisplay& display, const TKelStripChart& chart
   RefreshLabels();
   if (exec() != QDialog::Accepted) return false;
 
-  QFileDialog save(parentWidget(), "Export");
+  // Starts beside the log file rather than wherever a dialog was last.
+  const QFileInfo log(QString::fromStdString(display.MainSlot().path));
+  QFileDialog save(parentWidget(), "Export",
+                   display.MainSlot().path.empty() ? QString() : log.absolutePath());
   save.setObjectName("dlgSaveExport");
   save.setAcceptMode(QFileDialog::AcceptSave);
   save.setFileMode(QFileDialog::AnyFile);

@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPropertyAnimation>
 #include <QScreen>
-#include <QToolTip>
 
 #include "core/logdata/data_log_store.h"
 #include "viewer/qt_text.h"
@@ -33,7 +32,11 @@ TfrmNotes::TfrmNotes(TDataLogStore& store, int run, std::function<void()> stored
   setWindowTitle("Notes");
   setAttribute(Qt::WA_DeleteOnClose);
   setAutoFillBackground(true);
-  setPalette(QToolTip::palette());
+  // The tooltip colours.
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, colours.color(QPalette::ToolTipBase));
+  colours.setColor(QPalette::WindowText, colours.color(QPalette::ToolTipText));
+  setPalette(colours);
   setMouseTracking(true);
 
   auto* grid = new QGridLayout(this);

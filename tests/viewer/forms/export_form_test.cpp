@@ -60,8 +60,16 @@ std::string ReadAll(const std::string& path) {
   return s.str();
 }
 
+// A folder of the test's own: the save dialog lists the folder it writes into.
 std::string Temp(const std::string& name) {
-  return ::testing::TempDir() + "export_form_" + std::to_string(::getpid()) + "_" + name;
+  static const std::string dir = [] {
+    auto d =
+        std::filesystem::temp_directory_path() / ("qvl-export-form-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(d);
+    std::filesystem::create_directories(d);
+    return d.string();
+  }();
+  return dir + "/" + name;
 }
 
 // Handles the modal windows that open one after the other, each with its own step.
@@ -181,15 +189,16 @@ TEST(ExportForm, CancelWritesNothingAndAFileThatCannotBeCreatedIsReported) {
   TModalScript script;
   script.steps = {ChooseAndOk(0, 0), SaveAs("")};
   script.Run();
-  const auto before = std::distance(std::filesystem::directory_iterator(::testing::TempDir()),
+  const auto before = std::distance(std::filesystem::directory_iterator(Temp("")),
                                     std::filesystem::directory_iterator());
   EXPECT_FALSE(dialog.Execute(ride.display, ride.chart, 0));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(::testing::TempDir()),
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Temp("")),
                           std::filesystem::directory_iterator()),
             before);
 
-  // A folder nobody can create files in.
-  const std::string bad = "/proc/qvl-export-test.txt";
+  // A folder that cannot hold files: its name is taken by a plain file.
+  std::ofstream(Temp("plain")) << "x";
+  const std::string bad = Temp("plain") + "/qvl-export-test.txt";
   QString reported;
   script.steps = {ChooseAndOk(0, 0), SaveAs(bad), [&](QWidget* w) {
                     auto* box = qobject_cast<QMessageBox*>(w);
