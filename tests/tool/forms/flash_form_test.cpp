@@ -21,7 +21,6 @@
 #include "core/device/ecu_comm_thread.h"
 #include "core/util/ini_file.h"
 #include "sim/sim_channel.h"
-#include "test_paths.h"
 #include "tool/forms/main_form.h"
 #include "window_test_support.h"
 
@@ -29,12 +28,6 @@ namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 30000;
-
-QString Screenshot(const QString& name) {
-  QDir dir(QString::fromStdString(test::BinDir()) + "/../screenshots");
-  dir.mkpath(".");
-  return dir.absoluteFilePath(name);
-}
 
 // A firmware image touching 11 rows (0 to 9, and 256 behind an extended address).
 std::string FirmwareFile() {
@@ -72,8 +65,7 @@ struct THost {
   }
   template <typename F>
   auto WithLogger(F f) {
-    std::lock_guard<std::mutex> lock(sim->Link().Mutex());
-    return f(sim->Logger());
+    return test::WithLogger(*sim, f);
   }
   QStringList Log() { return Find<QPlainTextEdit>("memoLog")->toPlainText().split('\n'); }
   // Connect, choose the file, wait until Program may be pressed.
@@ -121,9 +113,10 @@ TEST(FirmwareWindow, ProgramsBothBootloaderFamiliesWithTheLogInSequence) {
     if (h.window->Programming()) {
       EXPECT_TRUE(h.Find<QLabel>("lblProgress")->text().endsWith("..."));
       if (family == 2) {
-        EXPECT_TRUE(h.window->grab().save(Screenshot("firmware_programming.png")));
+        EXPECT_TRUE(h.window->grab().save(test::ScreenshotFolder() + "/firmware_programming.png"));
         h.window->resize(h.window->size() * 2);
-        EXPECT_TRUE(h.window->grab().save(Screenshot("firmware_programming_2x.png")));
+        EXPECT_TRUE(
+            h.window->grab().save(test::ScreenshotFolder() + "/firmware_programming_2x.png"));
         for (QWidget* c : h.window->findChildren<QWidget*>())
           if (!c->objectName().isEmpty() && !c->objectName().startsWith("qt_")) {
             EXPECT_FALSE(c->accessibleName().isEmpty()) << c->objectName().toStdString();

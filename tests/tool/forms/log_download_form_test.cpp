@@ -34,12 +34,6 @@ namespace {
 
 constexpr int kWaitMs = 30000;
 
-QString Screenshot(const QString& name) {
-  QDir dir(QString::fromStdString(test::BinDir()) + "/../screenshots");
-  dir.mkpath(".");
-  return dir.absoluteFilePath(name);
-}
-
 // A season on the smallest flash with short runs; the line slowed down so that listing and
 // downloading take long enough to be seen and stopped.
 sim::TSimOptions Season(int bytesPerSecond = 0) {
@@ -97,8 +91,7 @@ struct THost {
   int Pauses() { return main->Controller().CommThread()->PauseCount(); }
   template <typename F>
   auto WithLogger(F f) {
-    std::lock_guard<std::mutex> lock(sim->Link().Mutex());
-    return f(sim->Logger());
+    return test::WithLogger(*sim, f);
   }
 };
 
@@ -127,7 +120,7 @@ TEST(LogDownloadWindow, ListsTheSeasonAndDescribesASelectedRun) {
   EXPECT_EQ(d->Tree()->topLevelItem(0)->text(0), "Current session:");
   if (d->Engine().Listing()) {
     EXPECT_TRUE(d->findChild<QLabel*>("lblListing")->isVisible());
-    EXPECT_TRUE(d->grab().save(Screenshot("log_download_listing.png")));
+    EXPECT_TRUE(d->grab().save(test::ScreenshotFolder() + "/log_download_listing.png"));
   }
   ASSERT_TRUE(WaitListed(*d));
   EXPECT_FALSE(d->findChild<QLabel*>("lblListing")->isVisible());
@@ -185,10 +178,10 @@ TEST(LogDownloadWindow, ListsTheSeasonAndDescribesASelectedRun) {
   emit d->Tree()->itemDoubleClicked(Node(*d, 0, -1), 0);
   for (int k = 0; k < d->Tree()->topLevelItemCount(); ++k)
     EXPECT_TRUE(Node(*d, k, -1)->isExpanded());
-  EXPECT_TRUE(d->grab().save(Screenshot("log_download_idle.png")));
+  EXPECT_TRUE(d->grab().save(test::ScreenshotFolder() + "/log_download_idle.png"));
   const QSize design = d->size();
   d->resize(design * 2);
-  EXPECT_TRUE(d->grab().save(Screenshot("log_download_idle_2x.png")));
+  EXPECT_TRUE(d->grab().save(test::ScreenshotFolder() + "/log_download_idle_2x.png"));
   d->resize(design);
   for (QWidget* c : d->findChildren<QWidget*>())
     if (!c->objectName().isEmpty() && !c->objectName().startsWith("qt_")) {
@@ -248,7 +241,7 @@ TEST(LogDownloadWindow, DownloadsARunThatQvlReadsAndShowsItSavedOnReopening) {
   if (d->Busy()) {
     EXPECT_TRUE(Text(*d, "lblRemaining").endsWith(" remaining"));
     EXPECT_EQ(h.Pauses(), 1);
-    EXPECT_TRUE(d->grab().save(Screenshot("log_download_downloading.png")));
+    EXPECT_TRUE(d->grab().save(test::ScreenshotFolder() + "/log_download_downloading.png"));
   }
   ASSERT_TRUE(QTest::qWaitFor([&] { return !d->Busy(); }, kWaitMs));
 

@@ -1,6 +1,6 @@
 // What the tool's window tests share: the application object (created once, whichever test
-// comes first), the screenshot folder, finding controls by accessible name, and the check
-// that every control of a window has one.
+// comes first), the screenshot folder, finding controls by accessible name, the check that
+// every control of a window has one, and a look at the simulated logger behind a window.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,8 +15,10 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <filesystem>
+#include <mutex>
 #include <string>
 
+#include "sim/sim_channel.h"
 #include "test_paths.h"
 
 namespace qvl::test {
@@ -67,6 +69,14 @@ inline void ExpectAccessibleNames(QWidget* window) {
     EXPECT_FALSE(c->accessibleName().isEmpty())
         << c->metaObject()->className() << " " << c->objectName().toStdString();
   }
+}
+
+// f(logger) with the simulated link's lock held, so that the link's thread does not change the
+// logger meanwhile.
+template <typename F>
+auto WithLogger(sim::TSimChannel& channel, F f) {
+  std::lock_guard<std::mutex> lock(channel.Link().Mutex());
+  return f(channel.Logger());
 }
 
 }  // namespace qvl::test
