@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -39,7 +40,12 @@
 #include "core/util/number_format.h"
 #include "viewer/chart_binding.h"
 #include "viewer/forms/configure_form.h"
+#include "viewer/forms/export_form.h"
+#include "viewer/forms/histogram_form.h"
+#include "viewer/forms/notes_form.h"
+#include "viewer/forms/overlay_manager_form.h"
 #include "viewer/forms/save_layout_form.h"
+#include "viewer/overlay_slots.h"
 #include "viewer/qt_text.h"
 #include "viewer/stripchart/strip_chart.h"
 #include "viewer/video/video_panel.h"
@@ -188,10 +194,10 @@ void TfrmViewLog::CreateActions() {
   actHideData_ = MakeAction(this, "actHideData", "", "Hide the data panel");
   connect(actViewData_, &QAction::triggered, this, [this] { SetDataPanelDocked(true); });
   connect(actHideData_, &QAction::triggered, this, [this] { SetDataPanelDocked(false); });
-  // The windows of notes, overlays and video join later; their actions wait for them.
-  for (QAction* a : {actAttachVideo_, actShowVideo_, actDockVideo_, actFloatVideo_, actShowNotes_,
-                     actOverlays_, actSync_, actUnSync_, actResync_, actPreviousSession_,
-                     actNextSession_, actPreviousRun_, actNextRun_})
+  // Enabled once a file is open.
+  for (QAction* a :
+       {actAttachVideo_, actShowVideo_, actDockVideo_, actFloatVideo_, actShowNotes_, actSync_,
+        actUnSync_, actResync_, actPreviousSession_, actNextSession_, actPreviousRun_, actNextRun_})
     a->setEnabled(false);
   for (QAction* a : findChildren<QAction*>()) addAction(a);  // shortcuts without the tool bar
 }
@@ -230,14 +236,12 @@ void TfrmViewLog::CreateToolBar() {
   tbHistograms_->setText("Histograms");
   tbHistograms_->setToolTip("Show histograms");
   tbHistograms_->setAccessibleName("Show histograms");
-  tbHistograms_->setEnabled(false);  // the histogram window joins later
-  connect(tbHistograms_, &QToolButton::clicked, this, [this] {
-    QMenu menu;
-    for (size_t i = 0; i < display_.Chart().strips.size(); ++i)
-      menu.addAction(Q(display_.Chart().strips[i].title), this,
-                     [this, i] { OpenHistogram(int(i)); });
-    menu.exec(tbHistograms_->mapToGlobal(tbHistograms_->rect().bottomLeft()));
-  });
+  tbHistograms_->setEnabled(false);  // until a file is open
+  mnuHistograms_ = new QMenu(tbHistograms_);
+  mnuHistograms_->setObjectName("mnuHistograms");
+  connect(mnuHistograms_, &QMenu::aboutToShow, this, [this] { HistogramMenu(); });
+  tbHistograms_->setMenu(mnuHistograms_);
+  tbHistograms_->setPopupMode(QToolButton::InstantPopup);
   toolBar_->addWidget(tbHistograms_);
   toolBar_->addSeparator();
   toolBar_->addAction(actAllRuns_);
@@ -247,6 +251,11 @@ void TfrmViewLog::CreateToolBar() {
   toolBar_->addAction(actNextSession_);
   toolBar_->addSeparator();
   toolBar_->addAction(actShowNotes_);
+  // Pointing at the notes button opens the notes in place of its hint.
+  if (QWidget* notesButton = toolBar_->widgetForAction(actShowNotes_)) {
+    notesButton->setObjectName("btnShowNotes");
+    notesButton->installEventFilter(this);
+  }
   toolBar_->addAction(actOverlays_);
   toolBar_->addAction(actAttachVideo_);
   toolBar_->addSeparator();
@@ -389,7 +398,7 @@ void TfrmViewLog::RestoreSettings() {
     ApplyLayout(index);
   } else if (layouts_.HasWorkingLayout()) {
     FillLayoutBox(-1);
-    display_.SetStrips(StripsFromLayout(layouts_.WorkingLayout()));
+    SetStrips(StripsFromLayout(layouts_.WorkingLayout()));
     layoutModified_ = true;
     RefreshChart();
   } else {
@@ -430,20 +439,34 @@ bool TfrmViewLog::AskToSave() {
   return true;
 }
 
+QString TfrmViewLog::ChooseLogFile() {
+  if (options_.chooseFile) return options_.chooseFile();
+  QFileDialog dialog(this);
+  dialog.setDefaultSuffix("QVLog");
+  dialog.setNameFilters({"Log files (*.QVL *.QVLog)", "All files (*)"});
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (!recent_.empty()) dialog.setDirectory(QFileInfo(Q(recent_.front())).absolutePath());
+  if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+    return dialog.selectedFiles().front();
+  return {};
+}
+
 void TfrmViewLog::ChooseAndOpenFile() {
-  QString path;
-  if (options_.chooseFile) {
-    path = options_.chooseFile();
-  } else {
-    QFileDialog dialog(this);
-    dialog.setDefaultSuffix("QVLog");
-    dialog.setNameFilters({"Log files (*.QVL *.QVLog)", "All files (*)"});
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (!recent_.empty()) dialog.setDirectory(QFileInfo(Q(recent_.front())).absolutePath());
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-      path = dialog.selectedFiles().front();
-  }
+  const QString path = ChooseLogFile();
   if (!path.isEmpty()) OpenFile(path);
+}
+
+void TfrmViewLog::SetStrips(const TStripList& strips) {
+  display_.SetStrips(strips);
+  DrawOverlays();
+}
+
+void TfrmViewLog::DrawOverlays() {
+  try {
+    RedrawOverlays(display_);
+  } catch (const std::exception&) {
+    // A damaged overlay is drawn as far as it could be read.
+  }
 }
 
 void TfrmViewLog::ClearDisplay() {
@@ -453,7 +476,7 @@ void TfrmViewLog::ClearDisplay() {
   slot.controller = std::make_unique<TController>();
   slot.info = TLogFileInfo{};
   slot.path.clear();
-  display_.SetStrips(display_.Strips());
+  SetStrips(display_.Strips());
   runVideos_.clear();
   // The player stops before another file is read.
   video_->ShowRunVideo(-1, "", "");
@@ -464,6 +487,9 @@ void TfrmViewLog::ClearDisplay() {
   ShowVideoArea(false);
   actAllRuns_->setEnabled(false);
   actFileSave_->setEnabled(false);
+  actShowNotes_->setEnabled(false);
+  tbHistograms_->setEnabled(false);
+  if (overlays_) overlays_->Refill();
   RefreshChart();
   RefreshLabels();
   UpdateNavigation();
@@ -471,6 +497,8 @@ void TfrmViewLog::ClearDisplay() {
 }
 
 bool TfrmViewLog::OpenFile(const QString& path) {
+  // Open notes go to the store first, so that the close question knows of them.
+  CloseNotes();
   if (!AskToSave()) return false;
   ClearDisplay();
   setWindowTitle(kCaption);
@@ -518,10 +546,13 @@ bool TfrmViewLog::OpenFile(const QString& path) {
   fileOpenedThisSession_ = true;
   FillRecentMenu();
   actFileSave_->setEnabled(false);
+  actShowNotes_->setEnabled(store.RunCount() > 0);
+  tbHistograms_->setEnabled(true);
+  if (overlays_) overlays_->Refill();
   actAllRuns_->setEnabled(store.RunCount() > 1);
   if (store.RunCount() <= 1) actAllRuns_->setChecked(false);
   // Custom channel names and decimals come from the new configuration.
-  display_.SetStrips(display_.Strips());
+  SetStrips(display_.Strips());
   if (store.RunCount() > 0) {
     DisplaySelection(AllRuns() ? SessionSelection(0) : 0);
   } else {
@@ -760,7 +791,6 @@ QMenu* TfrmViewLog::ChannelMenu(bool overChart, int strip) {
       a->setData(channel);
       a->setVisible(item.visible);
       a->setEnabled(item.enabled);
-      if (item.tag == kMenuExport) a->setEnabled(false);  // the export window joins later
       continue;
     }
     QMenu* sub = mnuParamSelection_->addMenu(Q(item.caption));
@@ -793,8 +823,10 @@ void TfrmViewLog::PopChannelMenu(QMenu* menu, const QPoint& at) {
 
 void TfrmViewLog::MarkLayoutModified() {
   if (!layoutModified_) {
-    // The first edit after a selection leaves the box without one.
+    // The first edit after a selection leaves the box without one; the histogram windows of the
+    // arrangement that was chosen go.
     cbLayout_->setCurrentIndex(-1);
+    histograms_.clear();
   }
   layoutModified_ = true;
 }
@@ -805,18 +837,21 @@ void TfrmViewLog::StripsChanged(int refillStrip, int refillCurve, bool wholeDisp
     RefreshChart();
     return;
   }
-  // The view (scale, scroll position, cursor) stays where it was.
-  const double scale = chart_->XScale();
-  const long long start = chart_->XStartPixel();
-  const int64_t cursor = CursorSample();
   if (wholeDisplay) {
     display_.DisplaySelection(display_.Selection());
   } else {
     display_.RefillCurve(refillStrip, refillCurve, refillCurve == 0);
   }
   if (refillStrip >= 0 && wholeDisplay) display_.RefillCurve(refillStrip, 0, true);
-  RefreshChart();
+  RefreshChartKeepingView();
   RefreshLabels();
+}
+
+void TfrmViewLog::RefreshChartKeepingView() {
+  const double scale = chart_->XScale();
+  const long long start = chart_->XStartPixel();
+  const int64_t cursor = CursorSample();
+  RefreshChart();
   chart_->SetXScale(scale);
   chart_->SetXStartPixel(start);
   MoveCursor(cursor);
@@ -828,20 +863,19 @@ void TfrmViewLog::MenuChoice(int strip, int tag, int unit) {
   switch (tag) {
     case kMenuViewAll:
       if (!fileOpen_) return;
-      display_.SetStrips(
-          AllLoggedStrips(*display_.MainSlot().controller, *display_.MainSlot().store));
+      SetStrips(AllLoggedStrips(*display_.MainSlot().controller, *display_.MainSlot().store));
       StripsChanged(-1, 0, true);
       return;
     case kMenuRemove:
       if (!onStrip) return;
       strips.erase(strips.begin() + strip);
-      display_.SetStrips(strips);
+      SetStrips(strips);
       StripsChanged(-1, 0, true);
       return;
     case kMenuMoveUp:
     case kMenuMoveDown:
       if (!MoveStrip(strips, strip, tag == kMenuMoveUp ? -1 : +1)) return;
-      display_.SetStrips(strips);
+      SetStrips(strips);
       StripsChanged(-1, 0, true);
       return;
     case kMenuExport:
@@ -850,13 +884,13 @@ void TfrmViewLog::MenuChoice(int strip, int tag, int unit) {
     case kMenuSuperpose:
       if (!onStrip) return;
       SuperposeChannel(strips, strip, unit);
-      display_.SetStrips(strips);
+      SetStrips(strips);
       StripsChanged(-1, 0, true);
       return;
     case kMenuRemoveSuperposed:
       if (!onStrip) return;
       strips[size_t(strip)].superposed.clear();
-      display_.SetStrips(strips);
+      SetStrips(strips);
       StripsChanged(-1, 0, true);
       return;
     case kMenuLess:
@@ -885,7 +919,7 @@ void TfrmViewLog::MenuChoice(int strip, int tag, int unit) {
       }
       s.main.smoothing = w;
       for (TDisplayEntry& e : s.superposed) e.smoothing = w;
-      display_.SetStrips(strips);
+      SetStrips(strips);
       StripsChanged(-1, 0, true);
       return;
     }
@@ -894,7 +928,7 @@ void TfrmViewLog::MenuChoice(int strip, int tag, int unit) {
   }
   if (tag < 1 || tag >= kParamCount) return;
   const int changed = ChooseChannel(strips, onStrip ? strip : -1, tag, unit);
-  display_.SetStrips(strips);
+  SetStrips(strips);
   StripsChanged(changed, 0, true);
 }
 
@@ -909,7 +943,7 @@ void TfrmViewLog::FillLayoutBox(int select) {
 void TfrmViewLog::ApplyLayout(int index) {
   if (index < 0 || index >= layouts_.Count()) return;
   FillLayoutBox(index);
-  display_.SetStrips(StripsFromLayout(layouts_.Layout(index)));
+  SetStrips(StripsFromLayout(layouts_.Layout(index)));
   layoutModified_ = false;
   if (fileOpen_ && display_.MainSlot().store->RunCount() > 0) {
     actAllRuns_->setChecked(false);
@@ -971,6 +1005,10 @@ void TfrmViewLog::PlacePanel() {
 bool TfrmViewLog::eventFilter(QObject* watched, QEvent* event) {
   if (watched == centre_ && event->type() == QEvent::Resize) {
     PlacePanel();
+  } else if (event->type() == QEvent::ToolTip && watched->objectName() == "btnShowNotes" &&
+             actShowNotes_->isEnabled()) {
+    ShowNotes();
+    return true;
   } else if (watched == panel_ && event->type() == QEvent::Enter) {
     if (!docked_) SlidePanel(true);
   } else if (watched == chart_ && event->type() == QEvent::ContextMenu) {
@@ -1032,12 +1070,85 @@ bool TfrmViewLog::SaveEnabled() const {
   return actFileSave_->isEnabled();
 }
 
-// --- hooks of the windows that join later ---------------------------------------------------
+// --- histograms, export, overlays and notes --------------------------------------------------
 
-void TfrmViewLog::OpenHistogram(int) {}
-void TfrmViewLog::ExportStrip(int) {}
-void TfrmViewLog::ShowNotes() {}
-void TfrmViewLog::ShowOverlays() {}
+QMenu* TfrmViewLog::HistogramMenu() {
+  const size_t strips = display_.Chart().strips.size();
+  histograms_.resize(strips);
+  mnuHistograms_->clear();
+  for (size_t i = 0; i < strips; ++i)
+    mnuHistograms_->addAction(Q(display_.Chart().strips[i].title), this,
+                              [this, i] { OpenHistogram(int(i)); });
+  return mnuHistograms_;
+}
+
+TfrmHistogram* TfrmViewLog::HistogramWindow(int strip) const {
+  return strip >= 0 && size_t(strip) < histograms_.size() ? histograms_[size_t(strip)].get()
+                                                          : nullptr;
+}
+
+void TfrmViewLog::OpenHistogram(int strip) {
+  if (!fileOpen_ || strip < 0 || size_t(strip) >= display_.Chart().strips.size()) return;
+  if (histograms_.size() < display_.Chart().strips.size())
+    histograms_.resize(display_.Chart().strips.size());
+  std::unique_ptr<TfrmHistogram>& window = histograms_[size_t(strip)];
+  if (!window)
+    window = std::make_unique<TfrmHistogram>(&settings_, [this] {
+      if (isMinimized()) showNormal();
+      raise();
+      activateWindow();
+    });
+  window->Fill(display_, *chart_, strip);
+}
+
+void TfrmViewLog::ExportStrip(int strip) {
+  if (!fileOpen_ || strip < 0 || size_t(strip) >= display_.Chart().strips.size()) return;
+  if (!export_) export_ = std::make_unique<TfrmExport>(this);
+  export_->Execute(display_, *chart_, strip);
+}
+
+void TfrmViewLog::ShowOverlays() {
+  if (!overlays_) {
+    overlays_ =
+        std::make_unique<TfrmOverlayManager>(display_,
+                                             TOverlayHost{[this] { return ChooseLogFile(); },
+                                                          [this] {
+                                                            // Strips already have curves for every
+                                                            // slot.
+                                                            DrawOverlays();
+                                                            RefreshChartKeepingView();
+                                                          }},
+                                             this);
+    overlays_->show();
+    // Its frame is known once it is shown.
+    const QPoint below = mapToGlobal(QPoint(0, toolBar_->geometry().bottom() + 1));
+    overlays_->move(frameGeometry().right() + 1 - overlays_->frameGeometry().width(), below.y());
+  }
+  overlays_->show();
+  overlays_->raise();
+  overlays_->activateWindow();
+}
+
+TfrmNotes* TfrmViewLog::NotesWindow() const {
+  return notes_.data();
+}
+
+void TfrmViewLog::ShowNotes() {
+  if (!actShowNotes_->isEnabled() || notes_) return;
+  TDataLogStore* store = display_.MainSlot().store.get();
+  const int run = CursorRun();
+  if (!store || run < 0 || run >= store->RunCount()) return;
+  notes_ = TfrmNotes::Open(
+      *store, run, QCursor::pos(), [this] { actFileSave_->setEnabled(true); }, this);
+}
+
+void TfrmViewLog::CloseNotes() {
+  if (!notes_) return;
+  // A modified pop-up hands its notes to the store as it closes.
+  QPointer<TfrmNotes> notes = notes_;
+  notes->close();
+  notes_ = nullptr;
+}
 
 // --- video ----------------------------------------------------------------------------------
 
@@ -1320,7 +1431,7 @@ void TfrmViewLog::LiveSamples(TLogArray samples) {
   TDisplayArray shown;
   for (const TDisplayEntry& e : liveList_)
     if (ChannelLogged(e, *slot.controller, slot.store.get())) shown.push_back(e);
-  display_.SetStrips(StripsFromEntries(shown));
+  SetStrips(StripsFromEntries(shown));
   actAllRuns_->setChecked(false);
   actAllRuns_->setEnabled(slot.store->RunCount() > 1);
   if (slot.store->RunCount() > 0) DisplaySelection(0);
@@ -1358,6 +1469,7 @@ bool TfrmViewLog::SaveSettings() {
 }
 
 void TfrmViewLog::closeEvent(QCloseEvent* event) {
+  CloseNotes();
   if (!AskToSave()) {
     event->ignore();
     return;

@@ -39,6 +39,10 @@ class TLiveSharedBlock;
 class TDataPanelHost;
 class TVideoPanel;
 class TfrmFloatingVideo;
+class TfrmExport;
+class TfrmHistogram;
+class TfrmNotes;
+class TfrmOverlayManager;
 
 // How the window is set up: by main() from the command line, by tests with their own files.
 struct TViewerOptions {
@@ -96,10 +100,14 @@ class TfrmViewLog : public QMainWindow {
   // Writes the settings (placement, recent files, layouts) as at close; false when not written.
   bool SaveSettings();
 
-  // Hooks of the windows that join later (histograms, export, notes, overlays, video).
+  // The windows opened from here.
+  // Opens (or brings back, refilled) strip `strip`'s histogram window.
   void OpenHistogram(int strip);
+  // The export dialog for strip `strip`.
   void ExportStrip(int strip);
+  // The notes pop-up of the run under the cursor, at the mouse.
   void ShowNotes();
+  // The overlay manager, created at the first call at the window's right edge under the tool bar.
   void ShowOverlays();
   void AttachVideo();
 
@@ -140,6 +148,13 @@ class TfrmViewLog : public QMainWindow {
   const TLayoutManager& Layouts() const { return layouts_; }
   // The strip hint at a strip's title.
   QString StripHint(int strip) const;
+  // The histogram button's menu: one item per strip, by title.
+  QMenu* HistogramMenu();
+  // The windows opened from here, while they exist (null otherwise).
+  TfrmHistogram* HistogramWindow(int strip) const;
+  TfrmExport* ExportDialog() const { return export_.get(); }
+  TfrmOverlayManager* OverlayManager() const { return overlays_.get(); }
+  TfrmNotes* NotesWindow() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -156,6 +171,14 @@ class TfrmViewLog : public QMainWindow {
   // The close question; false on Cancel.
   bool AskToSave();
   void ClearDisplay();
+  // Replaces the strip list; the overlays are drawn into the new strips.
+  void SetStrips(const TStripList& strips);
+  void DrawOverlays();
+  // Draws the display again with the view (scale, scroll position, cursor) where it was.
+  void RefreshChartKeepingView();
+  // The open dialog (or the test's choice); "" when cancelled.
+  QString ChooseLogFile();
+  void CloseNotes();
   void RefreshChart();
   void RefreshLabels();
   void UpdateReadouts();
@@ -227,7 +250,15 @@ class TfrmViewLog : public QMainWindow {
   QComboBox* cbLayout_ = nullptr;
   QToolButton* btnSaveLayout_ = nullptr;
   QMenu* mnuParamSelection_ = nullptr;
+  QMenu* mnuHistograms_ = nullptr;
   int menuStrip_ = -1;
+
+  // Windows opened from here: one histogram window per strip (created on first use), one export
+  // dialog, one overlay manager, the notes pop-up while it is open.
+  std::vector<std::unique_ptr<TfrmHistogram>> histograms_;
+  std::unique_ptr<TfrmExport> export_;
+  std::unique_ptr<TfrmOverlayManager> overlays_;
+  QPointer<TfrmNotes> notes_;
 
   TKelStripChart* chart_ = nullptr;
   QWidget* centre_ = nullptr;
