@@ -112,13 +112,20 @@ bool TfrmExport::Execute(const TRunDisplay& display, const TKelStripChart& chart
 
   // Starts beside the log file rather than wherever a dialog was last.
   const QFileInfo log(QString::fromStdString(display.MainSlot().path));
-  QFileDialog save(parentWidget(), "Export",
-                   display.MainSlot().path.empty() ? QString() : log.absolutePath());
-  save.setObjectName("dlgSaveExport");
-  save.setAcceptMode(QFileDialog::AcceptSave);
-  save.setFileMode(QFileDialog::AnyFile);
-  if (save.exec() != QDialog::Accepted || save.selectedFiles().isEmpty()) return false;
-  const std::string path = save.selectedFiles().first().toStdString();
+  const QString folder = display.MainSlot().path.empty() ? QString() : log.absolutePath();
+  QString chosen;
+  if (chooseFile) {
+    chosen = chooseFile(folder);
+  } else {
+    QFileDialog save(parentWidget(), "Export", folder);
+    save.setObjectName("dlgSaveExport");
+    save.setAcceptMode(QFileDialog::AcceptSave);
+    save.setFileMode(QFileDialog::AnyFile);
+    if (save.exec() == QDialog::Accepted && !save.selectedFiles().isEmpty())
+      chosen = save.selectedFiles().first();
+  }
+  if (chosen.isEmpty()) return false;
+  const std::string path = chosen.toStdString();
   try {
     WriteExportFile(path, ExportRequestOf(display, Choice()));
     return true;

@@ -4,6 +4,8 @@
 // its choices.
 #pragma once
 
+#include <functional>
+
 #include <QDialog>
 #include <QPointer>
 
@@ -31,6 +33,10 @@ class TfrmExport : public QDialog {
   // data", 1 "All viewed data".
   int TimeRange() const;
   int Channels() const;
+
+  // Asks for the file to write, starting in `folder`; an empty answer writes nothing. The save
+  // dialog unless something else is put in its place (the tests answer directly).
+  std::function<QString(const QString& folder)> chooseFile;
 
  private:
   TExportChoice Choice() const;
