@@ -342,6 +342,9 @@ void TfrmViewLog::CreateDataPanel() {
   for (int k = 0; k < 4; ++k) {
     memoLabels_[k] = label(memoNames[k]);
     memoLabels_[k]->setObjectName(QString(memoNames[k]).replace("mem", "lbl"));
+    // "Front (84 times)" is wider than half the panel: the count goes onto a second line.
+    memoLabels_[k]->setWordWrap(true);
+    memoLabels_[k]->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     memos_[k] = new QListWidget;
     memos_[k]->setObjectName(memoNames[k]);
     memos_[k]->setMaximumHeight(80);

@@ -144,6 +144,18 @@ TEST(ViewLogWindows, ExportFromTheChannelMenuWritesTheStripsFile) {
   ASSERT_NE(exportItem, nullptr);
   ASSERT_TRUE(exportItem->isEnabled() && exportItem->isVisible());
 
+  // The event list headings of the docked data panel show whole.
+  w.W().SetDataPanelDocked(true);
+  QApplication::processEvents();
+  for (int k = 0; k < 4; ++k) {
+    QLabel* heading = w.W().EventCountLabel(k);
+    const QRect room = heading->contentsRect();
+    EXPECT_TRUE(heading->text().endsWith(')'));
+    EXPECT_TRUE(room.contains(heading->fontMetrics().boundingRect(
+        room, Qt::TextWordWrap | int(heading->alignment()), heading->text())))
+        << heading->text().toStdString();
+  }
+
   const std::string out = Folder() + "/strip.txt";
   QString selected;
   OnNextModal([&](QWidget* modal) {
