@@ -10,7 +10,7 @@ TQtSynchronizer::TQtSynchronizer(QObject* parent)
     : QObject(parent), uiThread_(std::this_thread::get_id()) {}
 
 TQtSynchronizer::~TQtSynchronizer() {
-  calls_.Close(std::make_exception_ptr(Exception("The user interface has closed")));
+  calls_->Close(std::make_exception_ptr(Exception("The user interface has closed")));
 }
 
 void TQtSynchronizer::AskToRun() {
@@ -28,12 +28,14 @@ void TQtSynchronizer::AskToRun() {
 void TQtSynchronizer::Synchronize(const std::function<void()>& fn) {
   if (IsUiThread())
     fn();
-  else
-    calls_.AddAndWait(fn, [this] { AskToRun(); });
+  else {
+    const std::shared_ptr<TCallQueue> calls = calls_;
+    calls->AddAndWait(fn, [this] { AskToRun(); });
+  }
 }
 
 void TQtSynchronizer::ProcessPending() {
-  if (IsUiThread()) calls_.RunAll();
+  if (IsUiThread()) calls_->RunAll();
 }
 
 void TQtSynchronizer::Post(std::function<void()> fn) {
@@ -41,7 +43,7 @@ void TQtSynchronizer::Post(std::function<void()> fn) {
 }
 
 int TQtSynchronizer::Waiting() {
-  return int(calls_.Size());
+  return int(calls_->Size());
 }
 
 }  // namespace qvl

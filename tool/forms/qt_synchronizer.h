@@ -9,6 +9,7 @@
 #include <QObject>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "core/device/synchronizer.h"
@@ -38,7 +39,9 @@ class TQtSynchronizer : public QObject, public ISynchronizer {
   void AskToRun();
 
   std::thread::id uiThread_;
-  TCallQueue calls_;
+  // Shared with the callers waiting in it: a caller released by the destructor still leaves the
+  // queue's lock after the synchronizer is gone.
+  std::shared_ptr<TCallQueue> calls_ = std::make_shared<TCallQueue>();
   std::atomic<bool> asked_{false};
 };
 
