@@ -27,20 +27,10 @@
 #include "viewer/chart_binding.h"
 #include "viewer/run_display.h"
 #include "viewer/stripchart/strip_chart.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qvl_viewer_window_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    if (auto* running = qobject_cast<QApplication*>(QCoreApplication::instance())) return running;
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
 
 std::string Shell(const std::string& command) {
   std::string out;
@@ -137,7 +127,7 @@ struct TShownRide {
 };
 
 TEST(ExportForm, WritesWhatQvlExportWritesForTheSameChoices) {
-  App();
+  test::WindowTestApp();
   TShownRide ride;
   TfrmExport dialog;
   const std::string all = Temp("all.txt"), part = Temp("part.txt");
@@ -179,7 +169,7 @@ TEST(ExportForm, WritesWhatQvlExportWritesForTheSameChoices) {
 }
 
 TEST(ExportForm, CancelWritesNothingAndAFileThatCannotBeCreatedIsReported) {
-  App();
+  test::WindowTestApp();
   TShownRide ride;
   TfrmExport dialog;
   // Cancel in the save dialog.

@@ -27,20 +27,10 @@
 #include "viewer/chart_binding.h"
 #include "viewer/run_display.h"
 #include "viewer/stripchart/strip_chart.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qvl_viewer_window_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    if (auto* running = qobject_cast<QApplication*>(QCoreApplication::instance())) return running;
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
 
 std::string Shell(const std::string& command) {
   std::string out;
@@ -126,7 +116,7 @@ struct TShownRide {
 };
 
 TEST(HistogramForm, ShowsWhatQvlHistogramComputesAndStepsItsBins) {
-  App();
+  test::WindowTestApp();
   const std::string path = Ride(30);
   TShownRide ride(path);
   TIniFile settings;
@@ -209,7 +199,7 @@ TEST(HistogramForm, ShowsWhatQvlHistogramComputesAndStepsItsBins) {
 }
 
 TEST(HistogramForm, MouseZoomsIntoADraggedRectangleAndBackAndClosesTheHints) {
-  App();
+  test::WindowTestApp();
   TShownRide ride(Ride(15));
   TfrmHistogram form(nullptr, nullptr);
   form.Fill(ride.display, ride.chart, 0);
@@ -236,7 +226,7 @@ TEST(HistogramForm, MouseZoomsIntoADraggedRectangleAndBackAndClosesTheHints) {
 }
 
 TEST(HistogramForm, ScreenshotOfFrontTravelOverAnHoursRide) {
-  App();
+  test::WindowTestApp();
   TShownRide ride(Ride(3600));
   TfrmHistogram form(nullptr, nullptr);
   form.Fill(ride.display, ride.chart, 0);

@@ -19,22 +19,12 @@
 #include "test_paths.h"
 #include "viewer/run_display.h"
 #include "viewer/run_notes.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 15000;
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qvl_viewer_window_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    if (auto* running = qobject_cast<QApplication*>(QCoreApplication::instance())) return running;
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
 
 std::string Ride(const std::string& name) {
   const std::string path =
@@ -54,7 +44,7 @@ bool CloseAndWait(TfrmNotes* notes) {
 }
 
 TEST(NotesForm, TypedNotesAreSavedWithTheFileAndReadBack) {
-  App();
+  test::WindowTestApp();
   const std::string path = Ride("typed.QVLog");
   TFileSlot slot;
   OpenLogFile(slot, path);
@@ -97,7 +87,7 @@ TEST(NotesForm, TypedNotesAreSavedWithTheFileAndReadBack) {
 }
 
 TEST(NotesForm, MouseLeavingWithoutAClickClosesItAndStoresNothing) {
-  App();
+  test::WindowTestApp();
   TFileSlot slot;
   OpenLogFile(slot, Ride("away.QVLog"));
   slot.store->SetRunNote(0, "[Notes]\r\nTrack=Woods\r\n");

@@ -23,20 +23,10 @@
 #include "viewer/logic/viewer_test_util.h"
 #include "viewer/run_display.h"
 #include "viewer/stripchart/strip_chart.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qvl_viewer_window_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    if (auto* running = qobject_cast<QApplication*>(QCoreApplication::instance())) return running;
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
 
 std::string Temp(const std::string& name) {
   return ::testing::TempDir() + "overlay_form_" + std::to_string(::getpid()) + "_" + name;
@@ -108,7 +98,7 @@ struct TOverlayBench {
 };
 
 TEST(OverlayForm, AddsFilesInTheirColoursStepsRunsAndRemoves) {
-  App();
+  test::WindowTestApp();
   TOverlayBench b;
   TMessageBoxAnswer box;
   box.Arm();
@@ -174,7 +164,7 @@ TEST(OverlayForm, AddsFilesInTheirColoursStepsRunsAndRemoves) {
 }
 
 TEST(OverlayForm, ScreenshotOfTwoRunsOfTheHoursRide) {
-  App();
+  test::WindowTestApp();
   const std::string hour = Temp("hour.QVLog"), other = Temp("other.QVLog");
   ASSERT_EQ(
       std::system(

@@ -34,25 +34,12 @@
 #include "viewer/forms/save_layout_form.h"
 #include "viewer/logic/ride_file.h"
 #include "viewer/stripchart/strip_chart.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 60000;
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qvl_viewer_window_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    if (auto* running = qobject_cast<QApplication*>(QCoreApplication::instance())) return running;
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // The tests' live channel is their own, never a running tool's.
-    setenv("QVL_LIVE_BLOCK", ("/qvl-viewer-tests-" + std::to_string(::getpid())).c_str(), 1);
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
 
 std::string TempFolder(const std::string& name) {
   auto dir = std::filesystem::temp_directory_path() /
@@ -86,7 +73,7 @@ struct Viewer {
   std::unique_ptr<TfrmViewLog> window;
 
   explicit Viewer(const std::string& name, bool live = false) : folder(TempFolder(name)) {
-    App();
+    test::WindowTestApp();
     Open(live);
   }
   void Open(bool live = false) {
@@ -424,7 +411,7 @@ TEST(ViewLogWindow, LayoutsAreSavedChosenAndRestored) {
 }
 
 TEST(ViewLogWindow, ConfigureDialogValidatesAndStores) {
-  App();
+  test::WindowTestApp();
   TAnalysisSettings s;
   s.minSpeed = 12.6f;
   {
@@ -471,7 +458,7 @@ TEST(ViewLogWindow, DamagedFileShowsTheMessageAndClearsTheDisplay) {
 }
 
 TEST(ViewLogWindow, LiveModeShowsWhatTheToolSends) {
-  App();
+  test::WindowTestApp();
   {
     // No tool: the channel cannot be opened.
     Viewer lonely("live-none", true);

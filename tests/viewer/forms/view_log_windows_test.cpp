@@ -34,23 +34,12 @@
 #include "viewer/forms/view_log_form.h"
 #include "viewer/logic/ride_file.h"
 #include "viewer/stripchart/strip_chart.h"
+#include "window_test_support.h"
 
 namespace qvl {
 namespace {
 
 constexpr int kWaitMs = 15000;
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qvl_viewer_window_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    if (auto* running = qobject_cast<QApplication*>(QCoreApplication::instance())) return running;
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
 
 std::string Folder() {
   static const std::string dir = [] {
@@ -68,7 +57,7 @@ struct TWindows {
   QString nextFile;
   std::unique_ptr<TfrmViewLog> window;
   TWindows() {
-    App();
+    test::WindowTestApp();
     TViewerOptions o;
     o.settingsFile = Folder() + "/QVL2View.ini";
     o.showMessage = [](const QString& text, bool) { ADD_FAILURE() << text.toStdString(); };

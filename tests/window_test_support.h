@@ -1,5 +1,5 @@
-// What the tool's window tests share: the application object (created once, whichever test
-// comes first), the screenshot folder, finding controls by accessible name, the check that
+// What the window tests of both programs share: the application object (created once, whichever
+// test comes first), the screenshot folder, finding controls by accessible name, the check that
 // every control of a window has one, and a look at the simulated logger behind a window.
 #pragma once
 
@@ -25,9 +25,10 @@ namespace qvl::test {
 
 inline QApplication& WindowTestApp() {
   static int argc = 1;
-  static char name[] = "qvl_tool_window_tests";
+  static char name[] = "qvl_window_tests";
   static char* argv[] = {name, nullptr};
   if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   // The tests' live channel is their own, never a running tool's.
   setenv("QVL_LIVE_BLOCK", ("/qvl-window-tests-" + std::to_string(::getpid())).c_str(), 1);
   return *new QApplication(argc, argv);
