@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -41,6 +42,19 @@ inline std::string TempFolder(const std::string& name) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir.string();
+}
+
+// Runs a shell command (the built programs, to compare with); its output, and a failure when
+// it does not exit with 0.
+inline std::string Shell(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  EXPECT_EQ(::pclose(pipe), 0) << command << "\n" << out;
+  return out;
 }
 
 inline QString ScreenshotFolder() {

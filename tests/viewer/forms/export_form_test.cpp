@@ -32,17 +32,6 @@
 namespace qvl {
 namespace {
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  EXPECT_EQ(::pclose(pipe), 0) << command << "\n" << out;
-  return out;
-}
-
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -105,7 +94,7 @@ struct TShownRide {
   TRunDisplay display;
   TKelStripChart chart;
   TShownRide() {
-    Shell(test::BinDir() + "/qvl sim record -o " + path + " --seconds 20");
+    test::Shell(test::BinDir() + "/qvl sim record -o " + path + " --seconds 20");
     OpenLogFile(display.MainSlot(), path);
     TStrip travel, speed;
     travel.main.channel = kParamFrontTravel;
@@ -141,8 +130,8 @@ TEST(ExportForm, WritesWhatQvlExportWritesForTheSameChoices) {
   EXPECT_EQ(dialog.findChild<QLabel*>("lblSelected")->text().toStdString(),
             ride.display.Chart().strips[1].title);
   const std::string cliAll = Temp("cli_all.txt");
-  Shell(test::BinDir() + "/qvl export " + ride.path + " --run 0" + ride.Spec(0) + ride.Spec(1) +
-        " -o " + cliAll);
+  test::Shell(test::BinDir() + "/qvl export " + ride.path + " --run 0" + ride.Spec(0) +
+              ride.Spec(1) + " -o " + cliAll);
   const std::string text = ReadAll(all);
   EXPECT_TRUE(text == ReadAll(cliAll)) << text.substr(0, 300);
   EXPECT_EQ(text.substr(0, text.find("\r\n")),
@@ -160,9 +149,9 @@ TEST(ExportForm, WritesWhatQvlExportWritesForTheSameChoices) {
   script.Run();
   ASSERT_TRUE(dialog.Execute(ride.display, ride.chart, 1));
   const std::string cliPart = Temp("cli_part.txt");
-  Shell(test::BinDir() + "/qvl export " + ride.path + " --run 0" + ride.Spec(0) + ride.Spec(1) +
-        " --selected 1 --visible " + std::to_string(first) + ":" + std::to_string(last) + " -o " +
-        cliPart);
+  test::Shell(test::BinDir() + "/qvl export " + ride.path + " --run 0" + ride.Spec(0) +
+              ride.Spec(1) + " --selected 1 --visible " + std::to_string(first) + ":" +
+              std::to_string(last) + " -o " + cliPart);
   EXPECT_TRUE(ReadAll(part) == ReadAll(cliPart)) << ReadAll(part).substr(0, 300);
   EXPECT_EQ(dialog.TimeRange(), 1);
   EXPECT_EQ(dialog.Channels(), 0);

@@ -32,21 +32,11 @@
 namespace qvl {
 namespace {
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  EXPECT_EQ(::pclose(pipe), 0) << command << "\n" << out;
-  return out;
-}
-
 std::string Ride(int seconds) {
   const std::string path = ::testing::TempDir() + "/histogram_ride_" + std::to_string(seconds) +
                            "_" + std::to_string(::getpid()) + ".QVLog";
-  Shell(test::BinDir() + "/qvl sim record -o " + path + " --seconds " + std::to_string(seconds));
+  test::Shell(test::BinDir() + "/qvl sim record -o " + path + " --seconds " +
+              std::to_string(seconds));
   return path;
 }
 
@@ -126,8 +116,8 @@ TEST(HistogramForm, ShowsWhatQvlHistogramComputesAndStepsItsBins) {
   EXPECT_EQ(form.RangeStart(), 0);
   EXPECT_EQ(form.RangeEnd(), ride.display.SampleCount() - 1) << "the whole ride is in view";
 
-  const std::string json = Shell(test::BinDir() + "/qvl histogram " + path + " --run 0 --strip " +
-                                 ride.spec + " --json");
+  const std::string json = test::Shell(test::BinDir() + "/qvl histogram " + path +
+                                       " --run 0 --strip " + ride.spec + " --json");
   const THistogram& h = form.Histogram();
   std::vector<double> counts(h.counts.begin(), h.counts.end());
   EXPECT_EQ(counts, Numbers(JsonArray(json, "counts")));
