@@ -301,6 +301,10 @@ void TfrmViewLog::CreateDataPanel() {
   lblRun_ = label("lblRun");
   lblRunStart_ = label("lblRunStart");
   lblRunLength_ = label("lblRunLength");
+  // Each of these shows a heading and its value on two lines; the box is sized for them from
+  // the start, as the texts only come with the first cursor position.
+  for (QLabel* l : {lblSession_, lblSessionStart_, lblRun_, lblRunStart_, lblRunLength_})
+    l->setMinimumHeight(2 * l->fontMetrics().lineSpacing() + 2);
   auto* place = new QGroupBox;
   auto* placeLayout = new QGridLayout(place);
   placeLayout->addWidget(lblSession_, 0, 0);
@@ -348,6 +352,7 @@ void TfrmViewLog::CreateDataPanel() {
     memos_[k] = new QListWidget;
     memos_[k]->setObjectName(memoNames[k]);
     memos_[k]->setMaximumHeight(80);
+    memos_[k]->setMinimumHeight(24);
     connect(memos_[k], &QListWidget::itemDoubleClicked, this,
             [this, k](QListWidgetItem* item) { EventLineActivated(k, memos_[k]->row(item)); });
   }
@@ -362,8 +367,11 @@ void TfrmViewLog::CreateDataPanel() {
   }
   // The group boxes spread over the free height.
   layout->setSpacing(2);
+  // The read-out boxes keep their height; the two event lists give up lines when the window
+  // is too low for everything, rather than the read-outs being squeezed over each other.
   for (QGroupBox* g : groups_) {
-    g->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    const bool events = g->findChild<QListWidget*>() != nullptr;
+    g->setSizePolicy(QSizePolicy::Preferred, events ? QSizePolicy::Preferred : QSizePolicy::Fixed);
     layout->addWidget(g);
     layout->addStretch(1);
   }
