@@ -8,6 +8,7 @@
 #include "core/util/cp1252.h"
 #include "core/util/exceptions.h"
 #include "core/util/number_format.h"
+#include "viewer/export_selection.h"
 #include "viewer/export_writer.h"
 #include "viewer/histogram.h"
 
@@ -100,22 +101,14 @@ int Export(const TArgs& args, std::ostream& out, std::ostream& err) {
   DisplayStrips(display, args, err);
   const TChartView& chart = display.Chart();
 
-  TExportRequest request;
-  for (size_t i = 0; i < chart.strips.size(); ++i) {
-    const TStripView& v = chart.strips[i];
-    const TCurveData& curve = v.Curve(0, 0);
-    request.strips.push_back(TExportStrip{v.title, &curve.values, double(curve.period), v.decimals,
-                                          display.Strips()[i].main.smoothing});
-  }
-  request.allStrips = !args.Has("--selected");
-  request.selected = int(args.GetInt("--selected", 0));
-  if (!request.allStrips &&
-      (request.selected < 0 || size_t(request.selected) >= chart.strips.size()))
+  // The same request the export dialog builds: --selected is the strip the dialog was opened on
+  // with "Selected channel", --visible the plot's edges with "Part currently in display".
+  TExportChoice choice;
+  choice.allStrips = !args.Has("--selected");
+  choice.selected = int(args.GetInt("--selected", 0));
+  if (!choice.allStrips && (choice.selected < 0 || size_t(choice.selected) >= chart.strips.size()))
     throw Exception(
-        Format("--selected %d: there are %d strips", request.selected, int(chart.strips.size())));
-  request.sampleCount = display.SampleCount();
-  const int step = ExportGridStep(request);
-  const TDataLogStore& store = *display.MainSlot().store;
+        Format("--selected %d: there are %d strips", choice.selected, int(chart.strips.size())));
   if (args.Has("--visible")) {
     const std::string v = args.Get("--visible");
     size_t colon = v.find(':');
@@ -123,16 +116,12 @@ int Export(const TArgs& args, std::ostream& out, std::ostream& err) {
     if (colon == std::string::npos || !TryParseInt(v.substr(0, colon), from) ||
         !TryParseInt(v.substr(colon + 1), to) || from < 0 || to < from)
       throw Exception("--visible expects FROM_MS:TO_MS");
-    // The plot's edges lie on chart samples inside the data.
-    const long long last = std::max<long long>(display.SampleCount() - 1, 0);
-    request.visiblePart = true;
-    request.visibleFirst = std::min(from, last);
-    request.visibleLast = std::min(to, last);
-    request.title = ExportVisiblePartLabel(store, display.Range(), request.visibleFirst,
-                                           request.visibleLast, step);
-  } else {
-    request.title = ExportWholeRangeLabel(store, display.Range(), step);
+    choice.visiblePart = true;
+    choice.visibleFirst = from;
+    choice.visibleLast = to;
   }
+  const TExportRequest request = ExportRequestOf(display, choice);
+  const int step = ExportGridStep(request);
   WriteExportFile(output, request);
   out << "wrote " << output << " (" << (request.allStrips ? chart.strips.size() : 1) << " strips, "
       << step << " ms grid)\n";
