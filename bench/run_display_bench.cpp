@@ -85,7 +85,7 @@ TStripList SixCurves() {
 double CurveBytes(const TRunDisplay& display) {
   double bytes = 0;
   for (const TStripView& s : display.Chart().strips)
-    for (const TCurveData& c : s.curves) bytes += double(c.values.size() * sizeof(float));
+    for (const TCurveData& c : s.curves) bytes += double(c.Values().size() * sizeof(float));
   return bytes;
 }
 

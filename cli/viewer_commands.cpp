@@ -137,7 +137,7 @@ int Histogram(const TArgs& args, std::ostream& out, std::ostream& err) {
   const TDisplayEntry& entry = display.Strips()[0].main;
 
   THistogramInput in;
-  in.values = &curve.values;
+  in.values = &curve.Values();
   in.period = curve.period;
   in.rangeStart = 0;
   in.rangeEnd = std::max<int64_t>(display.SampleCount() - 1, 0);

@@ -24,7 +24,8 @@ void FillBand(TStripChannel& band, const TStripView& strip, float height, bool a
       const bool first = slot == 0 && c == 0;
       TStripPlot* plot = first ? band.Plots(0) : band.AddPlot();
       const TCurveData& curve = strip.Curve(slot, c);
-      if (curve.period > 0) plot->SetValues(curve.values, curve.period / 1000.0);
+      // The chart draws the display's own series: no copy.
+      if (curve.period > 0) plot->SetValues(curve.series, curve.period / 1000.0);
       plot->SetColour(curve.colour);
       if (first) plot->SetRange(0, top, bottom);  // the axis every curve of the band shares
     }

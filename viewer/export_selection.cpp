@@ -15,7 +15,7 @@ TExportRequest StripsOf(const TRunDisplay& display, const TExportChoice& choice)
     const TCurveData& curve = v.Curve(0, 0);
     const int smoothing = i < display.Strips().size() ? display.Strips()[i].main.smoothing : 0;
     r.strips.push_back(
-        TExportStrip{v.title, &curve.values, double(curve.period), v.decimals, smoothing});
+        TExportStrip{v.title, &curve.Values(), double(curve.period), v.decimals, smoothing});
   }
   r.selected = choice.selected;
   r.allStrips = choice.allStrips;

@@ -279,6 +279,11 @@ TSelectionRange SelectionRange(const TDataLogStore& store, int selection) {
   return r;
 }
 
+const std::vector<float>& TCurveData::Values() const {
+  static const std::vector<float> kNone;
+  return series ? *series : kNone;
+}
+
 // --- the run display
 // -------------------------------------------------------------------------------
 
@@ -441,7 +446,7 @@ void TRunDisplay::ClearSlotCurves(int k) {
   for (TStripView& s : chart_.strips)
     for (int c = 0; c < s.curvesPerSlot; ++c) {
       TCurveData& d = s.Curve(k, c);
-      d.values = {};
+      d.series.reset();
       d.period = 0;
     }
 }
@@ -504,7 +509,11 @@ void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vecto
 void TRunDisplay::FinishCurve(TCurveJob& job) {
   const int k = SmoothingFactor(job.entry.smoothing, job.period);
   if (k > 1) SmoothCurve(job.values, k);
-  job.target->values = std::move(job.values);
+  // The finished series is shared from here on: the target gets new storage, whoever holds the
+  // old series keeps it unchanged.
+  job.target->series = job.values.empty()
+                           ? nullptr
+                           : std::make_shared<const std::vector<float>>(std::move(job.values));
   job.target->period = job.period;
 }
 

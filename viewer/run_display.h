@@ -113,10 +113,17 @@ TSelectionRange SelectionRange(const TDataLogStore& store, int selection);
 
 // --- chart content -------------------------------------------------------------------------------
 
+// A curve's values, shared by the run display and the chart (and any window) that shows them. A
+// series is never changed once it is shared: smoothing or a refill makes a new one, so that
+// every holder keeps the values it was given.
+using TCurveValues = std::shared_ptr<const std::vector<float>>;
+
 struct TCurveData {
-  std::vector<float> values;
-  int period = 0;  // ms between two values; 0: not logged
+  TCurveValues series;  // null: no values
+  int period = 0;       // ms between two values; 0: not logged
   uint32_t colour = 0;
+  // The values; an empty series when there are none.
+  const std::vector<float>& Values() const;
 };
 
 struct THighlightSpan {

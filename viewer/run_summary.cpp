@@ -70,7 +70,7 @@ float Percentile95(std::vector<float> values) {
 }
 
 void SummariseTravel(const TStripView& strip, TSuspensionSummary& s) {
-  const std::vector<float>& travel = strip.Curve(0, 0).values;
+  const std::vector<float>& travel = strip.Curve(0, 0).Values();
   if (travel.empty()) return;
   s.maxTravel = *std::max_element(travel.begin(), travel.end());
   s.p95Travel = Percentile95(travel);

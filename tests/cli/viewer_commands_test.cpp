@@ -122,7 +122,7 @@ TEST(Export, WritesTheViewersExportFile) {
   TExportRequest request;
   for (int s = 0; s < 3; ++s) {
     const TStripView& v = display.Chart().strips[size_t(s)];
-    request.strips.push_back({v.title, &v.Curve(0, 0).values, double(v.Curve(0, 0).period),
+    request.strips.push_back({v.title, &v.Curve(0, 0).Values(), double(v.Curve(0, 0).period),
                               v.decimals, display.Strips()[size_t(s)].main.smoothing});
   }
   request.allStrips = true;

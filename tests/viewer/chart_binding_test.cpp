@@ -1,5 +1,5 @@
-// A run display drawn in the strip chart: every file slot's curves reach the bands, and travel
-// drawn upside down has its scale turned over.
+// A run display drawn in the strip chart: every file slot's curves reach the bands, travel drawn
+// upside down has its scale turned over, and the chart shares the display's series.
 #include "viewer/chart_binding.h"
 
 #include <gtest/gtest.h>
@@ -63,8 +63,8 @@ TEST(ChartBindingTest, EverySlotsCurvesAndInvertedTravel) {
     for (int c = 0; c < 2; ++c) {
       const TCurveData& curve = strip.Curve(slot, c);
       const TStripPlot& plot = *band.Plots(slot * 2 + c);
-      ASSERT_FALSE(curve.values.empty()) << slot << c;
-      EXPECT_EQ(plot.Values(), curve.values) << slot << c;
+      ASSERT_FALSE(curve.Values().empty()) << slot << c;
+      EXPECT_EQ(plot.Values(), curve.Values()) << slot << c;
       EXPECT_DOUBLE_EQ(plot.UnitsPerSample(), curve.period / 1000.0) << slot << c;
       EXPECT_EQ(plot.Pen().color(), ColorToQColor(curve.colour)) << slot << c;
     }
@@ -79,6 +79,41 @@ TEST(ChartBindingTest, EverySlotsCurvesAndInvertedTravel) {
   const TStripView& speed = display.Chart().strips[1];
   EXPECT_EQ(chart.Channels(1)->DefaultTop(), speed.rangeMax);
   EXPECT_EQ(chart.Channels(1)->DefaultBottom(), speed.rangeMin);
+}
+
+// The chart draws the display's own series. Smoothing one of two strips of the same channel
+// changes that strip only, and the chart keeps what it was given until it is bound again.
+TEST(ChartBindingTest, SharedCurvesStayAsTheyWereGiven) {
+  EnsureApp();
+  TRunDisplay display;
+  display.MainSlot().controller = MakeController();
+  display.MainSlot().store = MakeStore(Ticks(0, 12000), [](int32_t t, TLogRecord& r) {
+    r.values[0] = int16_t((t / 100) % 2 ? 1500 : 100);  // a square wave
+  });
+  TStripList strips = {StripOf(kParamFrontTravel, kUnitMm), StripOf(kParamFrontTravel, kUnitMm)};
+  display.SetStrips(strips);
+  display.DisplaySelection(0);
+  TKelStripChart chart;
+  chart.resize(800, 500);
+  ShowRunDisplay(chart, display);
+  const std::vector<float>& drawn = chart.Channels(1)->Plots(0)->Values();
+  EXPECT_EQ(&drawn, &display.Chart().strips[1].Curve(0, 0).Values());  // no copy
+  const std::vector<float> raw = drawn;
+  ASSERT_FALSE(raw.empty());
+  ASSERT_EQ(chart.Channels(0)->Plots(0)->Values(), raw);
+
+  strips[0].main.smoothing = 200;
+  display.SetStrips(strips);
+  display.DisplaySelection(0);
+  EXPECT_EQ(display.Chart().strips[1].Curve(0, 0).Values(), raw);
+  const std::vector<float>& smoothed = display.Chart().strips[0].Curve(0, 0).Values();
+  ASSERT_EQ(smoothed.size(), raw.size());
+  EXPECT_NE(smoothed, raw);
+  EXPECT_EQ(chart.Channels(0)->Plots(0)->Values(), raw);  // not bound again yet
+  EXPECT_EQ(chart.Channels(1)->Plots(0)->Values(), raw);
+  ShowRunDisplay(chart, display);
+  EXPECT_EQ(chart.Channels(0)->Plots(0)->Values(), smoothed);
+  EXPECT_EQ(chart.Channels(1)->Plots(0)->Values(), raw);
 }
 
 }  // namespace

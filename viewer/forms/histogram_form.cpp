@@ -238,7 +238,7 @@ void TfrmHistogram::ReadRange() {
   const TStripView& view = display_->Chart().strips.at(size_t(strip_));
   const TCurveData& curve = view.Curve(0, 0);
   const TStrip& s = display_->Strips().at(size_t(strip_));
-  values_ = curve.values;
+  values_ = curve.Values();
   period_ = curve.period;
   smoothing_ = s.main.smoothing;
   unit_ = EntryUnitSuffix(s.main, display_->MainSlot().controller.get());

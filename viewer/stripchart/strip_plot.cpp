@@ -24,14 +24,21 @@ void TStripPlot::SetColour(TColor colour) {
   SetPen(pen);
 }
 
+const std::vector<float>& TStripPlot::Values() const {
+  static const std::vector<float> kNone;
+  return values_ ? *values_ : kNone;
+}
+
 void TStripPlot::ValuesChanged() {
-  pyramid_.Build(values_.data(), values_.size());
+  const std::vector<float>& values = Values();
+  pyramid_.Build(values.data(), values.size());
   ++valuesGeneration_;
   columns_.clear();
   host_->CurvesChanged();
 }
 
-void TStripPlot::SetValues(std::vector<float> values, double unitsPerSample, double xOffset) {
+void TStripPlot::SetValues(std::shared_ptr<const std::vector<float>> values, double unitsPerSample,
+                           double xOffset) {
   values_ = std::move(values);
   regular_ = true;
   unitsPerSample_ = unitsPerSample > 0 && std::isfinite(unitsPerSample) ? unitsPerSample : 1;
@@ -39,14 +46,18 @@ void TStripPlot::SetValues(std::vector<float> values, double unitsPerSample, dou
   ValuesChanged();
 }
 
+void TStripPlot::SetValues(std::vector<float> values, double unitsPerSample, double xOffset) {
+  SetValues(std::make_shared<const std::vector<float>>(std::move(values)), unitsPerSample, xOffset);
+}
+
 void TStripPlot::SetExplicitValues(std::vector<float> values) {
-  values_ = std::move(values);
+  values_ = std::make_shared<const std::vector<float>>(std::move(values));
   regular_ = false;
   ValuesChanged();
 }
 
 void TStripPlot::ClearValues() {
-  values_.clear();
+  values_.reset();
   ValuesChanged();
 }
 
@@ -78,7 +89,7 @@ double TStripPlot::XOfSample(double i) const {
 TSampleMapping TStripPlot::Mapping() const {
   const TKelStripChart* chart = channel_->Chart();
   TSampleMapping m;
-  m.Count = values_.size();
+  m.Count = Values().size();
   m.PixelsPerUnit = chart->PixelsPerUnit();
   if (regular_) {
     m.PixelsPerSample = PixelsPerSample();

@@ -36,12 +36,16 @@ class TStripPlot {
   void SetColour(TColor colour);
 
   // Values at regular spacing: sample i lies at x = i * unitsPerSample - xOffset (before the
-  // movable offset). Builds the min/max pyramid.
+  // movable offset). Builds the min/max pyramid. The shared form draws the caller's series
+  // without a copy; the series must not be changed while the curve holds it (a new series is
+  // handed over instead).
+  void SetValues(std::shared_ptr<const std::vector<float>> values, double unitsPerSample,
+                 double xOffset = 0);
   void SetValues(std::vector<float> values, double unitsPerSample, double xOffset = 0);
   // Values placed at the chart's explicit x values (one per sample).
   void SetExplicitValues(std::vector<float> values);
   void ClearValues();
-  const std::vector<float>& Values() const { return values_; }
+  const std::vector<float>& Values() const;
   bool RegularSpacing() const { return regular_; }
   double UnitsPerSample() const { return unitsPerSample_; }
   double XOffset() const { return xOffset_; }
@@ -79,7 +83,7 @@ class TStripPlot {
   IStripChartHost* host_;
   std::shared_ptr<TKscYAxis> axis_;
   QPen pen_;
-  std::vector<float> values_;
+  std::shared_ptr<const std::vector<float>> values_;  // null: no values
   TMinMaxPyramid pyramid_;
   bool regular_ = true;
   double unitsPerSample_ = 1;

@@ -221,7 +221,7 @@ TEST(HistogramForm, ScreenshotOfFrontTravelOverAnHoursRide) {
   TfrmHistogram form(nullptr, nullptr);
   form.Fill(ride.display, ride.chart, 0);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-  EXPECT_EQ(form.Histogram().used, ride.display.Chart().strips[0].Curve(0, 0).values.size());
+  EXPECT_EQ(form.Histogram().used, ride.display.Chart().strips[0].Curve(0, 0).Values().size());
   QDir dir(QString::fromStdString(test::BinDir()) + "/../screenshots");
   dir.mkpath(".");
   EXPECT_TRUE(form.grab().save(dir.filePath("viewer_histogram_front_travel.png")));

@@ -228,7 +228,7 @@ TEST(ViewLogWindow, ChannelMenuEditsTheStrips) {
   MenuAction(v.W().ChannelMenu(true, 3), "Brake (bar)")->trigger();
   EXPECT_EQ(v.Titles()[3], "Brake (bar)");
   EXPECT_EQ(v.W().Display().Chart().strips[3].Curve(0, 0).period, 10);
-  EXPECT_FALSE(v.W().Display().Chart().strips[3].Curve(0, 0).values.empty());
+  EXPECT_FALSE(v.W().Display().Chart().strips[3].Curve(0, 0).Values().empty());
   EXPECT_TRUE(v.W().LayoutModified());
   EXPECT_EQ(v.W().LayoutBox()->currentIndex(), -1);
   // Append (no strip), superpose, smoothing, move and remove.
@@ -238,13 +238,13 @@ TEST(ViewLogWindow, ChannelMenuEditsTheStrips) {
   MenuAction(v.W().ChannelMenu(true, 0), "Rear travel")->trigger();  // the Superpose item
   ASSERT_EQ(v.W().Strips()[0].superposed.size(), 1u);
   EXPECT_EQ(v.W().Chart()->Channels(0)->PlotCount(), 2);
-  const std::vector<float> raw = v.W().Display().Chart().strips[0].Curve(0, 0).values;
+  const std::vector<float> raw = v.W().Display().Chart().strips[0].Curve(0, 0).Values();
   QMenu* smoothing = v.W().ChannelMenu(true, 0);
   EXPECT_FALSE(MenuAction(smoothing, "Less (0 ms)")->isEnabled());
   MenuAction(smoothing, "More (2 ms)")->trigger();
   MenuAction(v.W().ChannelMenu(true, 0), "More (5 ms)")->trigger();
   EXPECT_EQ(v.W().Strips()[0].main.smoothing, 5);
-  const std::vector<float>& smoothed = v.W().Display().Chart().strips[0].Curve(0, 0).values;
+  const std::vector<float>& smoothed = v.W().Display().Chart().strips[0].Curve(0, 0).Values();
   ASSERT_EQ(smoothed.size(), raw.size());
   EXPECT_NE(smoothed, raw);
   MenuAction(v.W().ChannelMenu(true, 0), "Other...")->trigger();  // asks: 250 ms
@@ -452,7 +452,7 @@ TEST(ViewLogWindow, DamagedFileShowsTheMessageAndClearsTheDisplay) {
   EXPECT_EQ(v.W().windowTitle(), "QVL2View 2.11");
   EXPECT_EQ(v.W().StatusText(), "");
   for (const TStripView& s : v.W().Display().Chart().strips)
-    EXPECT_TRUE(s.Curve(0, 0).values.empty());
+    EXPECT_TRUE(s.Curve(0, 0).Values().empty());
   EXPECT_EQ(v.W().EventMemo(0)->count(), 0);
   EXPECT_EQ(v.W().ReadoutLabel("lblFrontTravel")->text(), "");
 }

@@ -43,17 +43,17 @@ TEST(OverlaySlots, RunsStepWithinTheFileAndTheButtonsFollow) {
 
   ShowOverlayRun(f.display, 1, 0);
   const TCurveData& curve = f.display.Chart().strips[0].Curve(1, 0);
-  ASSERT_FALSE(curve.values.empty());
-  const float first = curve.values.back();
+  ASSERT_FALSE(curve.Values().empty());
+  const float first = curve.Values().back();
   ShowOverlayRun(f.display, 1, 1);
-  const float second = curve.values.back();
+  const float second = curve.Values().back();
   ShowOverlayRun(f.display, 1, 2);
   EXPECT_EQ(f.display.Slot(1).selection, 2);
   buttons = OverlayButtons(f.display, 1);
   EXPECT_TRUE(!buttons.next && buttons.previous);
-  ASSERT_FALSE(curve.values.empty());
+  ASSERT_FALSE(curve.Values().empty());
   EXPECT_NE(second, first);
-  EXPECT_FLOAT_EQ(curve.values.back() - first, 2 * (second - first))
+  EXPECT_FLOAT_EQ(curve.Values().back() - first, 2 * (second - first))
       << "each run of the overlay is drawn alone, from its own first sample";
   EXPECT_EQ(curve.colour, CurveColour(1, 0));
   ShowOverlayRun(f.display, 1, 3);  // beyond its runs: nothing changes
@@ -78,7 +78,7 @@ TEST(ExportSelection, VisibleEdgesStayInsideTheDataAndTheTitleIsTheChosenLabel) 
   EXPECT_EQ(r.visibleLast, f.display.SampleCount() - 1);
   EXPECT_EQ(r.title, ExportLabelsOf(f.display, choice).visiblePart);
   EXPECT_EQ(r.strips.size(), 1u);
-  EXPECT_EQ(r.strips[0].values, &f.display.Chart().strips[0].Curve(0, 0).values)
+  EXPECT_EQ(r.strips[0].values, &f.display.Chart().strips[0].Curve(0, 0).Values())
       << "the main file's curve, not an overlay's";
   choice.visiblePart = false;
   EXPECT_EQ(ExportRequestOf(f.display, choice).title, ExportLabelsOf(f.display, choice).wholeRange);

@@ -50,17 +50,17 @@ TEST(RunDisplay, CurvesTakeOneValuePerPeriod) {
   EXPECT_EQ(d.display.TravelPeriodMs(), 2);
   const TCurveData& percent = d.Curve(0);
   EXPECT_EQ(percent.period, 2);
-  ASSERT_EQ(percent.values.size(), 10000u);
-  EXPECT_FLOAT_EQ(percent.values[0], 0);
-  EXPECT_FLOAT_EQ(percent.values[10], 1.0f);        // t = 20: 20 counts of 2000
-  EXPECT_FLOAT_EQ(d.Curve(1).values[500], 100.0f);  // t = 1000: 1000 counts = 100 mm
+  ASSERT_EQ(percent.Values().size(), 10000u);
+  EXPECT_FLOAT_EQ(percent.Values()[0], 0);
+  EXPECT_FLOAT_EQ(percent.Values()[10], 1.0f);        // t = 20: 20 counts of 2000
+  EXPECT_FLOAT_EQ(d.Curve(1).Values()[500], 100.0f);  // t = 1000: 1000 counts = 100 mm
   EXPECT_EQ(d.Curve(2).period, 5);
-  EXPECT_EQ(d.Curve(2).values.size(), 4000u);
+  EXPECT_EQ(d.Curve(2).Values().size(), 4000u);
   EXPECT_EQ(d.Curve(3).period, 10);
-  EXPECT_EQ(d.Curve(3).values.size(), 2000u);
+  EXPECT_EQ(d.Curve(3).Values().size(), 2000u);
   EXPECT_EQ(d.Curve(4).period, 20);  // the magnetometer's 20 ms; heading reads 0
   EXPECT_EQ(d.Curve(5).period, 0);   // a custom channel the file does not have
-  EXPECT_TRUE(d.Curve(5).values.empty());
+  EXPECT_TRUE(d.Curve(5).Values().empty());
   EXPECT_EQ(d.display.Chart().sampleCount, 20000);
   // Colours of the main file's curves; titles and decimals of the strips.
   EXPECT_EQ(percent.colour, 0x00FFFFu);
@@ -79,8 +79,8 @@ TEST(RunDisplay, ValuesThatAreNotNumbersBecomeZero) {
          MakeStore(Ticks(0, 12000), [](int32_t t, TLogRecord& r) { r.values[0] = SawRaw(t); }));
   d.display.SetStrips({StripOf(kParamFrontTravel, kUnitPercent)});
   d.display.DisplaySelection(0);
-  ASSERT_EQ(d.Curve(0).values.size(), 6000u);
-  for (float v : d.Curve(0).values) ASSERT_EQ(v, 0.0f);
+  ASSERT_EQ(d.Curve(0).Values().size(), 6000u);
+  for (float v : d.Curve(0).Values()) ASSERT_EQ(v, 0.0f);
   EXPECT_TRUE(d.display.Events(TEventKind::FrontBottoming).empty());
 }
 
@@ -96,8 +96,8 @@ TEST(RunDisplay, SmoothingWithTheStripsWindow) {
   smooth.display.SetStrips({s});
   plain.display.DisplaySelection(0);
   smooth.display.DisplaySelection(0);
-  const auto& x = plain.Curve(0).values;
-  const auto& y = smooth.Curve(0).values;
+  const auto& x = plain.Curve(0).Values();
+  const auto& y = smooth.Curve(0).Values();
   ASSERT_EQ(x.size(), y.size());
   double ref = x[0];
   for (size_t i = 0; i < x.size(); ++i) {
@@ -107,7 +107,7 @@ TEST(RunDisplay, SmoothingWithTheStripsWindow) {
   EXPECT_NE(x, y);
   // Superposed curves are smoothed with the strip's window too (all zero here), and take the
   // strip's second curve colour.
-  EXPECT_EQ(smooth.Curve(0, 1).values.size(), x.size());
+  EXPECT_EQ(smooth.Curve(0, 1).Values().size(), x.size());
   EXPECT_EQ(smooth.Curve(0, 1).colour, 0x008000u);
   std::vector<float> one = {3, 3, 3};
   SmoothCurve(one, 4);
@@ -139,7 +139,7 @@ TEST(RunDisplay, WheelSpeedFromTriggersAndStandstill) {
   EXPECT_NEAR(speed[927], expected, 1e-3);
   EXPECT_EQ(speed[928], 0.0f);
   EXPECT_EQ(speed.back(), 0.0f);
-  EXPECT_EQ(d.Curve(0).values, speed);  // the curve is the same series
+  EXPECT_EQ(d.Curve(0).Values(), speed);  // the curve is the same series
   for (float v : d.display.RearSpeed()) ASSERT_EQ(v, 0.0f);
   // The rear never turns while the front rolls above 10 km/h: rear wheel lock from step 105 until
   // the front stands.
@@ -247,7 +247,7 @@ TEST(RunDisplay, BottomingPerTravelStepAndVelocity) {
   EXPECT_EQ(v.back(), 0.0f);
   EXPECT_EQ(d.display.RearVelocity().size(), 5500u);
   // The velocity channel's curve comes from the controller: one backward step per value.
-  const auto& curve = d.Curve(2).values;
+  const auto& curve = d.Curve(2).Values();
   EXPECT_EQ(curve[0], 0.0f);
   EXPECT_NEAR(curve[100], 100.0f, 0.01);  // mm/s
 }
@@ -263,8 +263,8 @@ TEST(RunDisplay, TravelPeriodUnderOneMillisecond) {
   EXPECT_TRUE(d.display.FrontVelocity().empty());
   EXPECT_TRUE(d.display.RearVelocity().empty());
   EXPECT_TRUE(d.display.Events(TEventKind::FrontBottoming).empty());
-  EXPECT_TRUE(d.Curve(0).values.empty());  // travel is not logged
-  EXPECT_EQ(d.Curve(1).values.size(), 1200u);
+  EXPECT_TRUE(d.Curve(0).Values().empty());  // travel is not logged
+  EXPECT_EQ(d.Curve(1).Values().size(), 1200u);
 }
 
 TEST(RunDisplay, SessionsRunsAndLabels) {
@@ -284,9 +284,9 @@ TEST(RunDisplay, SessionsRunsAndLabels) {
 
   d.display.DisplaySelection(SessionSelection(0));
   EXPECT_EQ(d.display.SampleCount(), 22000);  // records of both runs
-  ASSERT_EQ(d.Curve(0).values.size(), 11000u);
-  EXPECT_FLOAT_EQ(d.Curve(0).values[0], 10.0f);
-  EXPECT_FLOAT_EQ(d.Curve(0).values[10999], 20.0f);
+  ASSERT_EQ(d.Curve(0).Values().size(), 11000u);
+  EXPECT_FLOAT_EQ(d.Curve(0).Values()[0], 10.0f);
+  EXPECT_FLOAT_EQ(d.Curve(0).Values()[10999], 20.0f);
   const TDisplayLabels& l = d.display.Labels();
   EXPECT_EQ(l.session, "Session\r1/2");
   EXPECT_EQ(l.sessionStart, "  Session start\r  Unknown");
@@ -305,7 +305,7 @@ TEST(RunDisplay, SessionsRunsAndLabels) {
   d.display.DisplaySelection(2);
   EXPECT_EQ(d.display.SampleCount(), 11000);
   EXPECT_EQ(d.display.DisplayStart(), 22000);
-  EXPECT_FLOAT_EQ(d.Curve(0).values[0], 30.0f);
+  EXPECT_FLOAT_EQ(d.Curve(0).Values()[0], 30.0f);
   EXPECT_EQ(d.display.Labels().session, "Session\r2/2");
   EXPECT_TRUE(d.display.Labels().previousSession);
   EXPECT_FALSE(d.display.Labels().nextSession);
@@ -313,7 +313,7 @@ TEST(RunDisplay, SessionsRunsAndLabels) {
   // Runs that do not exist show nothing.
   d.display.DisplaySelection(7);
   EXPECT_EQ(d.display.SampleCount(), 0);
-  EXPECT_TRUE(d.Curve(0).values.empty());
+  EXPECT_TRUE(d.Curve(0).Values().empty());
   d.display.DisplaySelection(SessionSelection(5));
   EXPECT_EQ(d.display.SampleCount(), 0);
 }
@@ -328,7 +328,7 @@ TEST(RunDisplay, RecordPeriodScalesPositions) {
   d.display.SetStrips({StripOf(kParamFrontTravel, kUnitMm)});
   d.display.DisplaySelection(0);
   EXPECT_EQ(d.display.SampleCount(), 12000);
-  const auto& v = d.Curve(0).values;
+  const auto& v = d.Curve(0).Values();
   ASSERT_EQ(v.size(), 6000u);
   EXPECT_FLOAT_EQ(v[4], 0.0f);
   EXPECT_FLOAT_EQ(v[5], 0.1f);
@@ -376,7 +376,7 @@ void ExpectRefillsEqualTheDisplay(TRunDisplay& display, const std::string& what)
       for (int k = 0; k < display.SlotCount(); ++k) {
         const TCurveData& before = full[s][size_t(k * v.curvesPerSlot + c)];
         EXPECT_EQ(v.Curve(k, c).period, before.period) << what << " strip " << s;
-        EXPECT_EQ(v.Curve(k, c).values, before.values)
+        EXPECT_EQ(v.Curve(k, c).Values(), before.Values())
             << what << " strip " << s << " curve " << c << " slot " << k;
       }
     }
@@ -421,9 +421,9 @@ TEST(RunDisplay, RefillTakesTheSamplesOfTheWholeDisplay) {
     d.display.SetStrips(strips);
     d.display.DisplaySelection(SessionSelection(0));
     d.display.DisplayOverlay(1);
-    ASSERT_EQ(d.Curve(0).values.size(), 12000u) << period;  // 24 s of records
-    ASSERT_EQ(d.Curve(0, 0, 1).values.size(), 3000u) << period;
-    auto [low, high] = std::minmax_element(d.Curve(1).values.begin(), d.Curve(1).values.end());
+    ASSERT_EQ(d.Curve(0).Values().size(), 12000u) << period;  // 24 s of records
+    ASSERT_EQ(d.Curve(0, 0, 1).Values().size(), 3000u) << period;
+    auto [low, high] = std::minmax_element(d.Curve(1).Values().begin(), d.Curve(1).Values().end());
     EXPECT_LT(*low, *high);  // the accelerations move
     ExpectRefillsEqualTheDisplay(d.display, "period " + std::to_string(period));
     EXPECT_EQ(d.Curve(2).period, 10);
@@ -435,7 +435,7 @@ TEST(RunDisplay, RefillTakesTheSamplesOfTheWholeDisplay) {
   OpenLogFile(d.display.MainSlot(), path);
   d.display.SetStrips(strips);
   d.display.DisplaySelection(0);
-  ASSERT_GE(d.Curve(0).values.size(), 12000u);
+  ASSERT_GE(d.Curve(0).Values().size(), 12000u);
   ExpectRefillsEqualTheDisplay(d.display, "image");
   std::filesystem::remove(path);
 }
@@ -449,8 +449,8 @@ TEST(RunDisplay, CurvesOfOneVelocityInTwoUnitsShowTheSameMotion) {
   d.display.SetStrips(
       {StripOf(kParamFrontSuspVelocity, kUnitMmps), StripOf(kParamFrontSuspVelocity, kUnitCmps)});
   d.display.DisplaySelection(0);
-  const auto& mm = d.Curve(0).values;
-  const auto& cm = d.Curve(1).values;
+  const auto& mm = d.Curve(0).Values();
+  const auto& cm = d.Curve(1).Values();
   ASSERT_EQ(mm.size(), 6000u);
   ASSERT_EQ(cm.size(), mm.size());
   EXPECT_EQ(mm[0], 0.0f);
@@ -483,12 +483,12 @@ TEST(RunDisplay, OverlaySlotsHaveTheirOwnCurves) {
   EXPECT_EQ(strip.curvesPerSlot, 2);
   ASSERT_EQ(strip.curves.size(), 4u);
   EXPECT_EQ(strip.curves[2].period, 4);  // the overlay's own configuration
-  ASSERT_EQ(strip.curves[2].values.size(), 3750u);
-  EXPECT_FLOAT_EQ(strip.curves[2].values[0], 30.0f);
-  EXPECT_FLOAT_EQ(strip.curves[3].values[0], 5.0f);
+  ASSERT_EQ(strip.curves[2].Values().size(), 3750u);
+  EXPECT_FLOAT_EQ(strip.curves[2].Values()[0], 30.0f);
+  EXPECT_FLOAT_EQ(strip.curves[3].Values()[0], 5.0f);
   EXPECT_EQ(strip.curves[2].colour, 0x30A0A0u);
   EXPECT_EQ(strip.curves[3].colour, 0x30A030u);
-  EXPECT_EQ(strip.curves[0].values.size(), 6000u);
+  EXPECT_EQ(strip.curves[0].Values().size(), 6000u);
   EXPECT_EQ(CurveColour(3, 0), 0x808080u);
   EXPECT_EQ(CurveColour(0, 4), 0x808080u);
   // A second overlay: its curves are added, the others keep theirs.
@@ -497,17 +497,17 @@ TEST(RunDisplay, OverlaySlotsHaveTheirOwnCurves) {
   second->store = MakeStore(Ticks(0, 11000), [](int32_t, TLogRecord& r) { r.values[0] = 700; });
   EXPECT_EQ(d.display.AddSlot(std::move(second)), 2);
   EXPECT_EQ(d.display.Chart().strips[0].curves.size(), 6u);
-  EXPECT_EQ(d.display.Chart().strips[0].curves[0].values.size(), 6000u);
-  EXPECT_EQ(d.display.Chart().strips[0].curves[2].values.size(), 3750u);
+  EXPECT_EQ(d.display.Chart().strips[0].curves[0].Values().size(), 6000u);
+  EXPECT_EQ(d.display.Chart().strips[0].curves[2].Values().size(), 3750u);
   d.display.DisplayOverlay(2);
-  EXPECT_FLOAT_EQ(d.display.Chart().strips[0].curves[4].values[0], 70.0f);
+  EXPECT_FLOAT_EQ(d.display.Chart().strips[0].curves[4].Values()[0], 70.0f);
   EXPECT_EQ(d.display.Chart().strips[0].curves[4].colour, 0x408080u);
   // Removing the first overlay takes its curves with it; the second moves into its place and
   // colours.
   d.display.RemoveSlot(1);
   EXPECT_EQ(d.display.SlotCount(), 2);
   ASSERT_EQ(d.display.Chart().strips[0].curves.size(), 4u);
-  EXPECT_FLOAT_EQ(d.display.Chart().strips[0].curves[2].values[0], 70.0f);
+  EXPECT_FLOAT_EQ(d.display.Chart().strips[0].curves[2].Values()[0], 70.0f);
   EXPECT_EQ(d.display.Chart().strips[0].curves[2].colour, 0x30A0A0u);
   EXPECT_EQ(d.display.Chart().strips[1].curves.size(), 2u);
 }
@@ -562,7 +562,7 @@ TEST(RunDisplay, LogFileConfigurationCountsAsInSyncAndTimeMarksShow) {
   d.display.SetStrips({StripOf(kParamFrontTravel, kUnitMm)});
   d.display.DisplaySelection(0);
   EXPECT_GE(d.display.SampleCount(), 12000);
-  const auto& v = d.Curve(0).values;
+  const auto& v = d.Curve(0).Values();
   ASSERT_FALSE(v.empty());
   // Without the in-sync mark every travel value would be 0.
   EXPECT_NE(v[100], 0.0f);

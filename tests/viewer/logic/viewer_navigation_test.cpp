@@ -84,7 +84,7 @@ TEST(ViewerNavigation, ReadOutsAgreeWithTheCurves) {
   const TCurveData& travel = ride.display.Chart().strips[0].Curve(0, 0);
   ASSERT_EQ(travel.period, 1);
   const std::string percent = r.frontTravel.substr(r.frontTravel.find(", ") + 2);
-  EXPECT_NEAR(std::stod(percent), travel.values[size_t(c)], 0.06) << r.frontTravel;
+  EXPECT_NEAR(std::stod(percent), travel.Values()[size_t(c)], 0.06) << r.frontTravel;
   EXPECT_NE(r.frontTravel.find(" mm, "), std::string::npos);
   const float speed = ride.display.FrontSpeed()[size_t(c / 10)];
   EXPECT_NEAR(std::stod(r.frontSpeed), speed, 0.06) << r.frontSpeed;
