@@ -21,7 +21,13 @@ int SimRecord(const TArgs& args, std::ostream& out, std::ostream&) {
   if (output.empty()) throw Exception("sim record needs -o FILE.QVLog");
   const long long seconds = args.GetInt("--seconds", 120);
   if (seconds < 11 || seconds > 3600) throw Exception("--seconds expects 11 to 3600");
+  const long long seed = args.GetInt("--seed", 0);
+  if (seed < 0 || seed > 0xFFFFFFFFll) throw Exception("--seed expects 0 to 4294967295");
+  const long long forkTravel = args.GetInt("--fork-travel", 100);
+  if (forkTravel < 50 || forkTravel > 200) throw Exception("--fork-travel expects 50 to 200");
   sim::TSimOptions options;
+  options.rideSeed = uint32_t(seed);
+  options.frontTravelScale = double(forkTravel) / 100;
   options.sessions = 1;
   options.runsPerSession = 1;
   options.runSeconds = int(seconds);
@@ -56,12 +62,16 @@ int SimRecord(const TArgs& args, std::ostream& out, std::ostream&) {
 
 QVL_CLI_COMMAND({
     .name = "sim record",
-    .usage = "-o FILE.QVLog [--seconds N]",
+    .usage = "-o FILE.QVLog [--seconds N] [--seed N] [--fork-travel PCT]",
     .summary = "record a log file of the simulated logger's ride (no link needed)",
-    .help = "The simulated logger records one run of N seconds (default 120) of its ride into its\n"
-            "flash, in the logger's flash-image encoding; the session's bytes are written as a\n"
-            "download file with the logger's configuration in front.",
-    .valueOptions = {"-o", "--seconds"},
+    .help =
+        "The simulated logger records one run of N seconds (default 120) of its ride into its\n"
+        "flash, in the logger's flash-image encoding; the session's bytes are written as a\n"
+        "download file with the logger's configuration in front. --seed N (default 0, the\n"
+        "plain ride) rides the same trail again with each bump 70 to 130 % as deep;\n"
+        "--fork-travel PCT (default 100) scales the fork's travel, e.g. 120 for a softer fork.\n"
+        "Two such files overlaid in the viewer compare set-ups on the same trail.",
+    .valueOptions = {"-o", "--seconds", "--seed", "--fork-travel"},
     .flagOptions = {},
     .run = SimRecord,
 });

@@ -678,6 +678,19 @@ std::array<uint8_t, 40> TSimLogger::RealtimeBlock(uint64_t nowMs) {
   return b;
 }
 
+double TSimLogger::BumpDepth(double phase, double t) const {
+  if (options_.rideSeed == 0) return 1;
+  // One bump per period of the bump wave; splitmix64 of the seed, the end and the bump's number.
+  const auto number = int64_t(std::floor(0.37 * t + phase / (2 * kPi)));
+  uint64_t z =
+      (uint64_t(options_.rideSeed) << 32) ^ uint64_t(number) ^ (phase == 0 ? 0 : 1ull << 63);
+  z += 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return 0.7 + 0.6 * double(z >> 11) / double(1ull << 53);
+}
+
 std::vector<int16_t> TSimLogger::AnalogValues(uint64_t nowMs, int count) {
   const double t = (nowMs - startMs_) / 1000.0;
   std::vector<int16_t> v(size_t(std::max(count, 0)), 0);
@@ -696,9 +709,10 @@ std::vector<int16_t> TSimLogger::AnalogValues(uint64_t nowMs, int count) {
   auto travel = [&](double phase) {
     double x = 0.25 + 0.08 * std::sin(2 * kPi * 1.1 * t + phase);
     double bump = std::sin(2 * kPi * 0.37 * t + phase);
-    if (bump > 0.9) x += (bump - 0.9) * 6.0;
+    if (bump > 0.9) x += (bump - 0.9) * 6.0 * BumpDepth(phase, t);
     if (airborne) x = 0.01;
     x = std::max(x, landing(phase * 0.1));
+    if (phase == 0) x *= options_.frontTravelScale;
     return std::clamp(x, 0.0, 0.98);
   };
   // Travel as a share of the fork's and the shock's travel, read by potentiometers whose count

@@ -44,6 +44,12 @@ struct TSimOptions {
   bool clockSet = true;
   int clockOffsetUnits = 0;  // the logger clock's error against the PC clock
   uint32_t seed = 1;
+  // The same trail ridden again with another line or suspension: a ride seed other than 0 makes
+  // each bump of either end 70 to 130 % as deep as the plain ride's, and frontTravelScale
+  // multiplies the fork's travel (above 1 a softer fork: more sag, deeper bumps, stopped at full
+  // travel). Seed 0 with scale 1 is the plain ride.
+  uint32_t rideSeed = 0;
+  double frontTravelScale = 1.0;
   TSimFaults faults;
   // The bootloader behind 0x0B 0x26 0x59: its family digit ("ZQB1": erases 8 rows at once).
   int bootloaderFamily = 2;
@@ -111,6 +117,9 @@ class TSimLogger {
   std::vector<int16_t> AnalogValues(uint64_t nowMs, int count);
 
  private:
+  // How deep the bump at t seconds goes against the plain ride (1 without a ride seed); phase
+  // picks the end (0 the fork).
+  double BumpDepth(double phase, double t) const;
   // The steps of a byte from the host: the switch to the bootloader, a frame's command byte and
   // its data bytes.
   bool SwitchesToBootloader(uint8_t byte);
