@@ -45,12 +45,13 @@ std::string DateText(double date) {
 TFileSlot::TFileSlot()
     : controller(std::make_unique<TController>()), store(std::make_unique<TDataLogStore>()) {}
 
-void OpenLogFile(TFileSlot& slot, const std::string& path, bool primary) {
+void OpenLogFile(TFileSlot& slot, const std::string& path, bool primary,
+                 const TLoadProgress& progress) {
   slot.store = std::make_unique<TDataLogStore>();
   slot.info = TLogFileInfo{};
   slot.path = path;
   slot.selection = 0;
-  LoadLogFile(path, *slot.controller, *slot.store, slot.info, primary);
+  LoadLogFile(path, *slot.controller, *slot.store, slot.info, primary, progress);
   slot.controller->SetConfigInSync(true);
 }
 
@@ -452,7 +453,7 @@ void TRunDisplay::ClearSlotCurves(int k) {
 }
 
 void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vector<TCurveJob>& jobs,
-                       TAnalysis* analysis) {
+                       TAnalysis* analysis, const TLoadProgress& progress) {
   TController& c = *slot.controller;
   TDataLogStore& store = *slot.store;
   TSampleFeed feed(c);
@@ -488,7 +489,11 @@ void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vecto
   TLogSample sample;
   // Milliseconds into the current speed step (10 ms) and travel step (tp ms).
   int msInSpeedStep = 0, msInTravelStep = 0;
+  // Chart samples walked between two progress reports.
+  constexpr int64_t kReportEvery = 1 << 16;
   for (int64_t t = 0; t < n; ++t) {
+    if (progress && t % kReportEvery == 0 && t > 0)
+      ReportProgress(progress, uint64_t(t), uint64_t(n));
     const bool fresh = store.ReadNext(t, sample);
     if (msInSpeedStep == 0 || fresh) feed.Take(sample, t);
     cache.sample = t;
@@ -504,6 +509,7 @@ void TRunDisplay::Walk(TFileSlot& slot, const TSelectionRange& range, std::vecto
   }
   feed.HandOverInputs(sample);
   if (analysis) analysis->Finish(n);
+  ReportProgress(progress, uint64_t(n), uint64_t(n));
 }
 
 void TRunDisplay::FinishCurve(TCurveJob& job) {
@@ -517,7 +523,7 @@ void TRunDisplay::FinishCurve(TCurveJob& job) {
   job.target->period = job.period;
 }
 
-void TRunDisplay::DisplaySelection(int selection) {
+void TRunDisplay::DisplaySelection(int selection, const TLoadProgress& progress) {
   TFileSlot& slot = MainSlot();
   selection_ = selection;
   slot.selection = selection;
@@ -540,7 +546,14 @@ void TRunDisplay::DisplaySelection(int selection) {
     jobs.push_back(std::move(job));
   }
   TAnalysis analysis(settings_, travelPeriod_);
-  Walk(slot, range_, jobs, &analysis);
+  try {
+    Walk(slot, range_, jobs, &analysis, progress);
+  } catch (const ELoadStopped&) {
+    // Nothing of a stopped walk is shown: no curves (cleared above) and an empty selection.
+    range_ = TSelectionRange{};
+    chart_.sampleCount = 0;
+    throw;
+  }
   for (TCurveJob& job : jobs) FinishCurve(job);
   for (int w = 0; w < 2; ++w) {
     speed_[w] = std::move(analysis.speed[w]);

@@ -35,8 +35,10 @@ struct TFileSlot {
 
 // Reads a log file into a slot (a new store; the configuration into the slot's controller). The
 // viewer is never connected, so the configuration read from the file is marked in sync: it is
-// the logger's own configuration for these samples.
-void OpenLogFile(TFileSlot& slot, const std::string& path, bool primary = true);
+// the logger's own configuration for these samples. `progress` follows the data section's read
+// (ELoadStopped when it asks to stop).
+void OpenLogFile(TFileSlot& slot, const std::string& path, bool primary = true,
+                 const TLoadProgress& progress = {});
 
 // The overlay manager's line for a slot: the file name without its folder, followed by
 // ": Session %d/%d, run %d/%d" when the file has at least two sessions, else by ": Run %d/%d"
@@ -214,8 +216,10 @@ class TRunDisplay {
   const TAnalysisSettings& Settings() const { return settings_; }
 
   // Displays a selection of the main file: every curve of slot 0, the derived series, the four
-  // event lists, highlights, time marks and labels.
-  void DisplaySelection(int selection);
+  // event lists, highlights, time marks and labels. `progress` follows the walk in chart samples;
+  // when it asks to stop, ELoadStopped leaves slot 0's curves empty and the selection range
+  // empty.
+  void DisplaySelection(int selection, const TLoadProgress& progress = {});
   // Fills overlay slot k's curves from its own controller and store (its run's first sample at
   // chart time 0).
   void DisplayOverlay(int k);
@@ -246,7 +250,7 @@ class TRunDisplay {
   struct TCurveJob;
   struct TAnalysis;
   void Walk(TFileSlot& slot, const TSelectionRange& range, std::vector<TCurveJob>& jobs,
-            TAnalysis* analysis);
+            TAnalysis* analysis, const TLoadProgress& progress = {});
   void FinishCurve(TCurveJob& job);
   void FillHighlights(int strip, bool chosenChannel);
   void FillLabels();

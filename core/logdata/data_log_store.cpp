@@ -29,7 +29,26 @@ int64_t Remaining(TStream& stream) {
   return std::max<int64_t>(0, stream.Size() - stream.Position());
 }
 
+// Bytes read between two progress reports: often enough for a bar and a prompt stop, seldom
+// enough to cost nothing.
+constexpr size_t kProgressBytes = 64 * 1024;
+
+// Reads n bytes into `to` a part at a time, reporting after each.
+void ReadReporting(TStream& stream, void* to, size_t n, const TLoadProgress& progress) {
+  uint8_t* bytes = static_cast<uint8_t*>(to);
+  for (size_t done = 0; done < n;) {
+    const size_t k = std::min(kProgressBytes, n - done);
+    stream.ReadBuffer(bytes + done, k);
+    done += k;
+    ReportProgress(progress, done, n);
+  }
+}
+
 }  // namespace
+
+void ReportProgress(const TLoadProgress& progress, uint64_t done, uint64_t total) {
+  if (progress && !progress(done, total)) throw ELoadStopped();
+}
 
 // --- TGroupIndex ---------------------------------------------------------------------------------
 
@@ -73,7 +92,7 @@ void TDataLogStore::SetCreated(double created) {
 
 // --- reading the data section ---
 
-void TDataLogStore::ReadData(TStream& stream) {
+void TDataLogStore::ReadData(TStream& stream, const TLoadProgress& progress) {
   isImage_ = false;
   endDamaged_ = false;
   stream.ReadBuffer(created_.data(), created_.size());
@@ -101,6 +120,7 @@ void TDataLogStore::ReadData(TStream& stream) {
       for (size_t i = 0; i < n; ++i)
         records[done + i] = DecodeLogRecord(&chunk[i * kLogRecordSize]);
       done += n;
+      ReportProgress(progress, done * kLogRecordSize, records.size() * kLogRecordSize);
     }
     stream.Skip(size % int64_t(kLogRecordSize));
     encoding_ = tag;
@@ -113,7 +133,7 @@ void TDataLogStore::ReadData(TStream& stream) {
     const int64_t size = length < 0 ? remaining : length;
     if (size > remaining) throw EReadError("Stream read error");
     TType1Data data(size_t(size / int64_t(kCompactRecordSize)));
-    if (!data.empty()) stream.ReadBuffer(data.data(), data.size() * kCompactRecordSize);
+    ReadReporting(stream, data.data(), data.size() * kCompactRecordSize, progress);
     stream.Skip(size % int64_t(kCompactRecordSize));
     TLogArray records;
     DecodeCompact(data, records);
@@ -130,16 +150,16 @@ void TDataLogStore::ReadData(TStream& stream) {
     compactData_.clear();
     records_.clear();
     records_.shrink_to_fit();
-    ReadImage(stream, size);
+    ReadImage(stream, size, progress);
   }
   refDate_ = 0;
 }
 
-void TDataLogStore::ReadImage(TStream& stream, int64_t size) {
+void TDataLogStore::ReadImage(TStream& stream, int64_t size, const TLoadProgress& progress) {
   image_.clear();
   image_.shrink_to_fit();
   image_.resize(size_t(size));
-  if (size > 0) stream.ReadBuffer(image_.data(), image_.size());
+  ReadReporting(stream, image_.data(), image_.size(), progress);
   runs_.assign(1, TRunRecord{});
   sessions_.assign(1, TSessionEntry{0, 1});
   runOfRecord_.clear();

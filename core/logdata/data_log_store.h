@@ -11,14 +11,31 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/device/log_record.h"
 #include "core/util/byte_stream.h"
+#include "core/util/exceptions.h"
 
 namespace qvl {
+
+// How far a long read or walk is: called now and then with the work done so far and the whole
+// (done rises to total, the last call has done == total). Returning false asks the work to stop:
+// it then raises ELoadStopped. The callback runs on the working thread.
+using TLoadProgress = std::function<bool(uint64_t done, uint64_t total)>;
+
+// A read or walk that its progress callback asked to stop ("Stopped").
+class ELoadStopped : public Exception {
+ public:
+  ELoadStopped() : Exception("Stopped") {}
+};
+
+// Tells `progress` (when there is one) how far the work is; raises ELoadStopped when it asks to
+// stop.
+void ReportProgress(const TLoadProgress& progress, uint64_t done, uint64_t total);
 
 // Offsets of one group's decoded flash-image samples. A sample the logger skipped repeats the
 // offset of the sample before it; such repeats are kept as counts, not as copies, so that no
@@ -69,7 +86,8 @@ class TDataLogStore {
   // (negative period, or 0 for the record encodings), "Missing LNB record" and the other
   // compact-record checks, "lnb record not found" (a flash image shorter than one page, or
   // without a timestamp at the start of its first or last page), and the stream's read error.
-  void ReadData(TStream& stream);
+  // `progress` hears of the section's bytes as they are read (and may stop the read).
+  void ReadData(TStream& stream, const TLoadProgress& progress = {});
   // Writes a data section in the encoding that was read.
   void WriteData(TStream& stream) const;
   // Reads a notes block when the stream holds its magic; else leaves the stream where it was.
@@ -167,7 +185,7 @@ class TDataLogStore {
   void SetValueScale(int32_t scale) { valueScale_ = scale; }
 
  private:
-  void ReadImage(TStream& stream, int64_t size);
+  void ReadImage(TStream& stream, int64_t size, const TLoadProgress& progress);
   void IndexImage();
   bool PageTimestamp(size_t at, uint32_t& tick) const;
   uint32_t FindTimestamp(size_t at) const;

@@ -183,14 +183,14 @@ void WriteDownloadFile(TStream& stream, TController& controller, const uint8_t* 
 namespace qvl {
 
 void ReadLogFile(TStream& stream, TController& controller, TDataLogStore& store, TLogFileInfo& info,
-                 bool primary) {
+                 bool primary, const TLoadProgress& progress) {
   const bool dataFirst = ReadEnvelopeHead(stream, info);
-  if (dataFirst) store.ReadData(stream);
+  if (dataFirst) store.ReadData(stream, progress);
   ReadConfiguration(stream, controller, info.shifted);
   store.SetGroups(BuildDataLogGroups(controller));
   if (!dataFirst) {
     if (info.shifted && (stream.Position() & 1)) stream.Skip(1);
-    store.ReadData(stream);
+    store.ReadData(stream, progress);
   }
   if (!stream.AtEnd()) {
     store.ReadNotes(stream);
@@ -200,9 +200,9 @@ void ReadLogFile(TStream& stream, TController& controller, TDataLogStore& store,
 }
 
 void LoadLogFile(const std::string& fileName, TController& controller, TDataLogStore& store,
-                 TLogFileInfo& info, bool primary) {
+                 TLogFileInfo& info, bool primary, const TLoadProgress& progress) {
   TFileStream file(fileName, TFileStream::OpenRead);
-  ReadLogFile(file, controller, store, info, primary);
+  ReadLogFile(file, controller, store, info, primary, progress);
 }
 
 void ReadLogFileConfiguration(TStream& stream, TController& controller) {

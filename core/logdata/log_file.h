@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/device/log_record.h"
+#include "core/logdata/data_log_store.h"
 #include "core/util/byte_stream.h"
 #include "core/util/date_time.h"
 
@@ -63,11 +64,12 @@ struct TLogFileInfo {
 // Reads a log file: the envelope, the configuration into `controller`, the logging group list,
 // the data and the notes into `store` and, for the primary file (not an overlay), the extension
 // blocks. Sets the store's ValueScale from the configuration. Failures are the store's, the
-// configuration reader's and the stream's messages.
+// configuration reader's and the stream's messages. `progress` hears of the data section's bytes
+// as they are read; when it asks to stop, ELoadStopped ends the read.
 void ReadLogFile(TStream& stream, TController& controller, TDataLogStore& store, TLogFileInfo& info,
-                 bool primary = true);
+                 bool primary = true, const TLoadProgress& progress = {});
 void LoadLogFile(const std::string& fileName, TController& controller, TDataLogStore& store,
-                 TLogFileInfo& info, bool primary = true);
+                 TLogFileInfo& info, bool primary = true, const TLoadProgress& progress = {});
 // Reads only the configuration a log file carries (its data section is passed over).
 void ReadLogFileConfiguration(TStream& stream, TController& controller);
 

@@ -8,8 +8,11 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -21,6 +24,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -32,7 +36,11 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <future>
+#include <thread>
 
 #include "core/device/ecu_types.h"
 #include "core/device/live_channel.h"
@@ -71,6 +79,91 @@ QString Lines(const std::string& text) {
   s.replace('\r', '\n');
   return s;
 }
+
+// The steps of a long open run on a worker thread while the window waits for them in an event
+// loop of its own: nothing in the reading or the display pumps events. For the first half second
+// the window just waits with the busy cursor, as for a short open; then a modal dialog shows how
+// far the open is and offers Cancel, which stops the work at its next progress report. The
+// dialog is modal for the whole application, so that no window touches the file slot meanwhile.
+class TOpenWaiter {
+ public:
+  TOpenWaiter(QWidget* window, const QString& text) : window_(window), text_(text) {
+    clock_.start();
+  }
+
+  // Runs `work` on a worker thread; its progress fills the part [from, to] of the bar. Returns
+  // when the work has ended and raises what it raised (ELoadStopped after Cancel).
+  void Run(double from, double to, const std::function<void(const TLoadProgress&)>& work) {
+    std::atomic<int> permille{int(from * 1000)};
+    const TLoadProgress progress = [&](uint64_t done, uint64_t total) {
+      if (total > 0)
+        permille = int(1000 * (from + (to - from) * double(std::min(done, total)) / double(total)));
+      return !stop_;
+    };
+    std::packaged_task<void()> task([&] { work(progress); });
+    std::future<void> ended = task.get_future();
+    std::thread worker(std::move(task));
+    struct TJoin {
+      std::thread& thread;
+      ~TJoin() { thread.join(); }
+    } join{worker};
+    const auto quiet = std::chrono::milliseconds(std::max<qint64>(kQuietMs - clock_.elapsed(), 0));
+    if (ended.wait_for(quiet) == std::future_status::ready) return ended.get();
+    ShowDialog();
+    bar_->setValue(permille);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      bar_->setValue(permille);
+      if (ended.wait_for(std::chrono::seconds(0)) == std::future_status::ready) loop.quit();
+    });
+    poll.start(kPollMs);
+    // The live link's notifier waits too: nothing may touch the slot while the worker has it.
+    loop.exec(QEventLoop::ExcludeSocketNotifiers);
+    bar_->setValue(int(to * 1000));
+    ended.get();
+  }
+
+ private:
+  static constexpr qint64 kQuietMs = 500;
+  static constexpr int kPollMs = 50;
+
+  void ShowDialog() {
+    if (dialog_) return;
+    dialog_ = std::make_unique<QDialog>(window_);
+    dialog_->setWindowTitle(TfrmViewLog::kCaption);
+    dialog_->setWindowModality(Qt::ApplicationModal);
+    auto* layout = new QVBoxLayout(dialog_.get());
+    auto* label = new QLabel(text_);
+    label->setObjectName("lblOpening");
+    layout->addWidget(label);
+    bar_ = new QProgressBar;
+    bar_->setObjectName("pbOpening");
+    bar_->setAccessibleName("Opening progress");
+    bar_->setRange(0, 1000);
+    bar_->setMinimumWidth(360);
+    layout->addWidget(bar_);
+    auto* cancel = new QPushButton("Cancel");
+    cancel->setObjectName("btnCancelOpen");
+    cancel->setAccessibleName("Cancel");
+    layout->addWidget(cancel, 0, Qt::AlignRight);
+    // Cancel, Escape and the close box all stop the work; the dialog stays until it has ended.
+    QObject::connect(cancel, &QPushButton::clicked, dialog_.get(), [this, cancel, label] {
+      stop_ = true;
+      cancel->setEnabled(false);
+      label->setText("Stopping ...");
+    });
+    QObject::connect(dialog_.get(), &QDialog::rejected, dialog_.get(), [this] { stop_ = true; });
+    dialog_->show();
+  }
+
+  QWidget* window_;
+  QString text_;
+  QElapsedTimer clock_;
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<QDialog> dialog_;
+  QProgressBar* bar_ = nullptr;
+};
 
 QAction* MakeAction(QObject* parent, const char* name, const QString& caption,
                     const QString& hint) {
@@ -508,21 +601,42 @@ void TfrmViewLog::ClearDisplay() {
 }
 
 bool TfrmViewLog::OpenFile(const QString& path) {
+  if (opening_) return false;  // an open is waiting for its worker already
   // Open notes go to the store first, so that the close question knows of them.
   CloseNotes();
   if (!AskToSave()) return false;
   ClearDisplay();
   setWindowTitle(kCaption);
-  // Reading a long ride takes a moment: the busy cursor and the status bar say so.
+  // Reading a long ride takes a moment: the busy cursor and the status bar say so, and after half
+  // a second a dialog shows how far it is.
   statusPath_->setText(QString("Opening %1 ...").arg(path));
   statusPath_->repaint();
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  struct TRestoreCursor {
-    ~TRestoreCursor() { QApplication::restoreOverrideCursor(); }
-  } restore;
+  struct TRestore {
+    bool& opening;
+    ~TRestore() {
+      QApplication::restoreOverrideCursor();
+      opening = false;
+    }
+  } restore{opening_};
+  opening_ = true;
+  TOpenWaiter waiter(this, QString("Opening %1 ...").arg(QFileInfo(path).fileName()));
+  // A stopped open ends as a failed one does, without a message: the user stopped it.
+  auto stopped = [this] {
+    ClearDisplay();
+    setWindowTitle(kCaption);
+    statusPath_->clear();
+    return false;
+  };
   TFileSlot& slot = display_.MainSlot();
+  // Reading the file is the smaller part of an open of a flash image: the display walks it.
+  constexpr double kReadShare = 0.1;
   try {
-    OpenLogFile(slot, QStringToCp1252(path));
+    const std::string file = QStringToCp1252(path);
+    waiter.Run(0, kReadShare,
+               [&](const TLoadProgress& progress) { OpenLogFile(slot, file, true, progress); });
+  } catch (const ELoadStopped&) {
+    return stopped();
   } catch (const std::exception& e) {
     ClearDisplay();
     statusPath_->clear();
@@ -553,9 +667,6 @@ bool TfrmViewLog::OpenFile(const QString& path) {
   liveList_.clear();
   for (const TDisplayEntryBytes& b : slot.info.displayLists[1])
     liveList_.push_back(DecodeDisplayEntry(b.data()));
-  AddRecentFile(recent_, QStringToCp1252(path));
-  fileOpenedThisSession_ = true;
-  FillRecentMenu();
   actFileSave_->setEnabled(false);
   actShowNotes_->setEnabled(store.RunCount() > 0);
   tbHistograms_->setEnabled(true);
@@ -565,12 +676,31 @@ bool TfrmViewLog::OpenFile(const QString& path) {
   // Custom channel names and decimals come from the new configuration.
   SetStrips(display_.Strips());
   if (store.RunCount() > 0) {
-    DisplaySelection(AllRuns() ? SessionSelection(0) : 0);
+    const int selection = AllRuns() ? SessionSelection(0) : 0;
+    try {
+      waiter.Run(kReadShare, 1, [&](const TLoadProgress& progress) {
+        display_.DisplaySelection(selection, progress);
+      });
+    } catch (const ELoadStopped&) {
+      return stopped();
+    }
+    ShowDisplayedSelection();
   } else {
     RefreshChart();
     UpdateNavigation();
   }
+  AddRecentFile(recent_, QStringToCp1252(path));
+  fileOpenedThisSession_ = true;
+  FillRecentMenu();
   return true;
+}
+
+void TfrmViewLog::ShowDisplayedSelection() {
+  RefreshChart();
+  RefreshLabels();
+  MoveCursor(0);
+  UpdateNavigation();
+  ShowCursorRunVideo();
 }
 
 bool TfrmViewLog::SaveFile() {

@@ -171,6 +171,9 @@ class TfrmViewLog : public QMainWindow {
   // The close question; false on Cancel.
   bool AskToSave();
   void ClearDisplay();
+  // Shows what the run display holds after a selection was displayed: chart, labels, the cursor
+  // at the start, the navigation and the video of the cursor's run.
+  void ShowDisplayedSelection();
   // Replaces the strip list; the overlays are drawn into the new strips.
   void SetStrips(const TStripList& strips);
   void DrawOverlays();
@@ -217,6 +220,7 @@ class TfrmViewLog : public QMainWindow {
   TLayoutManager layouts_;
   TRunDisplay display_;
   bool fileOpen_ = false;
+  bool opening_ = false;  // OpenFile waits for its worker
   bool fileOpenedThisSession_ = false;
   std::vector<std::string> recent_;
   std::vector<std::string> runVideos_;

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "core/logdata/log_file.h"
@@ -57,6 +59,44 @@ std::vector<uint8_t> RecordSection() {
   AppendTicks(ticks, 6000, 1200);
   return sim::BuildDataSection(kTagSampleRecords, 10, sim::SampleRecordBytes(RecordsAt(ticks)),
                                45123.5);
+}
+
+// A long read reports how far it is in rising steps up to the whole data section; a stop
+// request ends it with the stop's own failure.
+TEST(LogFile, ReadReportsRisingProgressAndStopsWhenAsked) {
+  TController tool;
+  const TDataLogGroups groups = BuildDataLogGroups(tool);
+  sim::TFlashImageEncoder enc(groups);
+  enc.BeginSession(2000, 600000000);
+  enc.AdvanceTo(2000 + 120000, testing::Source(groups));
+  enc.Finish();
+  const std::vector<uint8_t> image = enc.Image();
+  TMemoryStream file;
+  WriteDownloadFile(file, tool, image.data(), image.size(), 45500.75);
+
+  std::vector<uint64_t> done;
+  TController controller;
+  TDataLogStore store;
+  TLogFileInfo info;
+  TMemoryStream whole(file.Bytes());
+  ReadLogFile(whole, controller, store, info, true, [&](uint64_t d, uint64_t total) {
+    EXPECT_EQ(total, image.size());
+    done.push_back(d);
+    return true;
+  });
+  ASSERT_GE(done.size(), 3u);  // the image spans several reports
+  EXPECT_TRUE(std::is_sorted(done.begin(), done.end(), std::less_equal<uint64_t>()));
+  EXPECT_EQ(done.back(), image.size());
+  EXPECT_EQ(store.Image(), image);
+
+  int reports = 0;
+  TDataLogStore stopped;
+  TMemoryStream again(file.Bytes());
+  EXPECT_THROW(ReadLogFile(again, controller, stopped, info, true,
+                           [&](uint64_t, uint64_t) { return ++reports < 2; }),
+               ELoadStopped);
+  EXPECT_EQ(reports, 2);
+  EXPECT_EQ(stopped.RunCount(), 0);
 }
 
 TEST(LogFile, DefaultConfigurationGivesThreeGroupsInListOrder) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 
 #include "core/device/ecu_types.h"
 #include "core/logdata/log_file.h"
@@ -69,6 +70,28 @@ TEST(RunDisplay, CurvesTakeOneValuePerPeriod) {
   EXPECT_EQ(d.display.Chart().strips[3].decimals, 1);  // no sensor: the unit's decimals
   EXPECT_EQ(d.display.Chart().strips[2].decimals, 2);
   EXPECT_EQ(d.display.Chart().strips[5].title, "Ch.0 ()");
+}
+
+// The walk reports its chart samples up to the whole selection; a stop leaves nothing shown.
+TEST(RunDisplay, DisplayReportsProgressAndAStopLeavesItEmpty) {
+  Display d;
+  d.Load(MakeController(),
+         MakeStore(Ticks(0, 200000), [](int32_t t, TLogRecord& r) { r.values[0] = SawRaw(t); }));
+  d.display.SetStrips({StripOf(kParamFrontTravel, kUnitPercent)});
+  std::vector<uint64_t> done;
+  d.display.DisplaySelection(0, [&](uint64_t n, uint64_t total) {
+    EXPECT_EQ(total, 200000u);
+    done.push_back(n);
+    return true;
+  });
+  ASSERT_GE(done.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(done.begin(), done.end(), std::less_equal<uint64_t>()));
+  EXPECT_EQ(done.back(), 200000u);
+
+  EXPECT_THROW(d.display.DisplaySelection(0, [](uint64_t, uint64_t) { return false; }),
+               ELoadStopped);
+  EXPECT_TRUE(d.Curve(0).Values().empty());
+  EXPECT_EQ(d.display.SampleCount(), 0);
 }
 
 TEST(RunDisplay, ValuesThatAreNotNumbersBecomeZero) {
