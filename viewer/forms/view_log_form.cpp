@@ -26,7 +26,9 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSocketNotifier>
 #include <QSplitter>
 #include <QStatusBar>
@@ -79,6 +81,32 @@ QString Lines(const std::string& text) {
   s.replace('\r', '\n');
   return s;
 }
+
+// A label that wraps its text onto as many lines as its width needs and asks for that height at
+// the width it is given. A word-wrapping QLabel asks for a height for each width instead, which a
+// box layout grants without giving any of it up, so the event lists could not shrink in a low
+// window and the read-outs above them were squeezed over each other instead.
+class TWrappingLabel : public QLabel {
+ public:
+  TWrappingLabel() { setWordWrap(true); }
+  bool hasHeightForWidth() const override { return false; }
+  QSize sizeHint() const override { return AtWidth(QLabel::sizeHint()); }
+  QSize minimumSizeHint() const override { return AtWidth(QLabel::minimumSizeHint()); }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    // A new width may need another number of lines.
+    if (event->size().width() != event->oldSize().width() && heightForWidth(width()) != height())
+      updateGeometry();
+  }
+
+ private:
+  QSize AtWidth(QSize size) const {
+    size.setHeight(heightForWidth(width()));
+    return size;
+  }
+};
 
 // The steps of a long open run on a worker thread while the window waits for them in an event
 // loop of its own: nothing in the reading or the display pumps events. For the first half second
@@ -383,8 +411,20 @@ void TfrmViewLog::CreateDataPanel() {
     l->setObjectName(name);
     return l;
   };
-  auto* layout = new QVBoxLayout(panel_);
-  layout->setContentsMargins(kPanelEdge + 4, 4, 4, 4);
+  // The groups sit in a scroll area: a window too low for all of them (or one sharing its height
+  // with the docked video) scrolls them rather than laying them over each other.
+  auto* outer = new QVBoxLayout(panel_);
+  outer->setContentsMargins(kPanelEdge + 4, 4, 4, 4);
+  auto* scroll = new QScrollArea;
+  scroll->setObjectName("sbData");
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setWidgetResizable(true);
+  outer->addWidget(scroll);
+  auto* content = new QWidget;
+  content->setObjectName("pnlDataGroups");
+  auto* layout = new QVBoxLayout(content);
+  layout->setContentsMargins(0, 0, 0, 0);
   btnTime_ = new QPushButton;
   btnTime_->setObjectName("btnTime");
   btnTime_->setAccessibleName("Time");
@@ -406,6 +446,8 @@ void TfrmViewLog::CreateDataPanel() {
   placeLayout->addWidget(lblRunStart_, 2, 0, 1, 2);
   placeLayout->addWidget(lblRunLength_, 3, 0, 1, 2);
   placeLayout->addWidget(btnTime_, 4, 0, 1, 2);
+  // Each label has its heading for a gap above its value.
+  placeLayout->setVerticalSpacing(2);
   groups_.push_back(place);
 
   auto pair = [&](const char* title, QLabel* front, QLabel* rear) {
@@ -437,10 +479,9 @@ void TfrmViewLog::CreateDataPanel() {
   const char* memoNames[4] = {"memFrontBottoming", "memRearBottoming", "memFrontWheelLock",
                               "memRearWheelLock"};
   for (int k = 0; k < 4; ++k) {
-    memoLabels_[k] = label(memoNames[k]);
-    memoLabels_[k]->setObjectName(QString(memoNames[k]).replace("mem", "lbl"));
     // "Front (84 times)" is wider than half the panel: the count goes onto a second line.
-    memoLabels_[k]->setWordWrap(true);
+    memoLabels_[k] = new TWrappingLabel;
+    memoLabels_[k]->setObjectName(QString(memoNames[k]).replace("mem", "lbl"));
     memoLabels_[k]->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     memos_[k] = new QListWidget;
     memos_[k]->setObjectName(memoNames[k]);
@@ -458,8 +499,8 @@ void TfrmViewLog::CreateDataPanel() {
     grid->addWidget(memos_[2 * g + 1], 1, 1);
     groups_.push_back(box);
   }
-  // The group boxes spread over the free height.
-  layout->setSpacing(2);
+  // The group boxes spread over the free height; their frames keep them apart when there is none.
+  layout->setSpacing(0);
   // The read-out boxes keep their height; the two event lists give up lines when the window
   // is too low for everything, rather than the read-outs being squeezed over each other.
   for (QGroupBox* g : groups_) {
@@ -468,6 +509,7 @@ void TfrmViewLog::CreateDataPanel() {
     layout->addWidget(g);
     layout->addStretch(1);
   }
+  scroll->setWidget(content);
 
   slider_ = new QVariantAnimation(this);
   slider_->setDuration(kSlideMs);
