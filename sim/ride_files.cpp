@@ -69,7 +69,6 @@ std::vector<uint8_t> RideDownloadFile(const TSimRide& ride) {
     }
   };
   uint8_t count[2] = {0, 0};
-  uint16_t pulse[2] = {0, 0};
   uint32_t tick = 1000;
   const uint32_t ms = uint32_t(ride.runSeconds) * 1000;
   for (int s = 0; s < ride.sessions; ++s)
@@ -84,15 +83,19 @@ std::vector<uint8_t> RideDownloadFile(const TSimRide& ride) {
         for (int w = 0; w < 2; ++w) {
           if (w == 0 && ride.frontLock.Locked(at)) continue;
           // 8 pulses per turn of 2.234 m: pulses per 10 ms.
-          phase[w] += kmh / 3.6 / 2.2343059 * 8 * 0.01;
+          const double perStep = kmh / 3.6 / 2.2343059 * 8 * 0.01;
+          phase[w] += perStep;
           while (phase[w] >= 1) {
             phase[w] -= 1;
             ++count[w];
-            pulse[w] = uint16_t(pulse[w] + 100);
+            // The logger's 100 us timer at the moment of the pulse, which lies phase / perStep
+            // of the 10 ms just recorded before its end: the speed is pulses over that time.
+            const double pulseMs = double(enc.CurrentTick()) - phase[w] / perStep * 10;
+            const auto pulse = int16_t(uint16_t(uint64_t(std::llround(pulseMs * 10))));
             if (w == 0)
-              enc.FrontTrigger(enc.CurrentTick(), count[0], int16_t(pulse[0]));
+              enc.FrontTrigger(enc.CurrentTick(), count[0], pulse);
             else
-              enc.RearTrigger(enc.CurrentTick(), count[1], int16_t(pulse[1]));
+              enc.RearTrigger(enc.CurrentTick(), count[1], pulse);
           }
         }
       }

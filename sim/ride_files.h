@@ -1,6 +1,6 @@
 // Files of a simulated ride, for the viewer's tests and benchmarks: suspension and accelerations
-// at 1 kHz, travel bumping down to the bottom now and then, both wheels pulsing at a varying
-// speed, the front wheel locking in a regular pattern, a time mark in the first run and
+// at 1 kHz, travel bumping down to the bottom now and then, both wheels rolling at 10 to 40 km/h,
+// the front wheel locking in a regular pattern, a time mark in the first run and
 // optionally a custom channel ("Brake", bar) on input 2 at 100 Hz.
 //
 // Two encodings: a download file (the configuration, then the flash image as the logger records
