@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QWindow>
+#include <cmath>
 
 #include "core/util/exceptions.h"
 #include "viewer/qt_text.h"
@@ -140,14 +142,20 @@ void TMPlayer::OpenMedia() {
   if (mediaAddr_.empty()) throw EMPlayerExeption("media data not found");
   RequireClosed();
 
+  // The command line names the window the player draws into: the full-screen one when set.
+  if (fullScreen_) PlaceFullScreen(true);
   parser_.Reset();
   lines_.Clear();
+  timeQueries_ = timeAnswers_ = 0;
   quitPending_ = true;
   lastRequestTick_ = 0;
 
   TCommandLineOptions o;
   o.playerProgram = program;
-  o.windowId = uint64_t(winId());
+  // The window's own handle: after the control moved to or from full screen, winId() can
+  // still name the window it had before.
+  winId();  // makes the native window when there is none yet
+  o.windowId = uint64_t(windowHandle() ? windowHandle()->winId() : winId());
   o.sound = sound_;
   o.fontPath = SystemFont();
   o.reIndex = reIndex_;
@@ -173,10 +181,6 @@ void TMPlayer::OpenMedia() {
   for (const std::string& a : c.arguments) arguments << Cp1252ToQString(a);
   process_->start(Cp1252ToQString(c.program), arguments, QIODevice::ReadWrite);
   if (!process_) return;  // it could not start and has ended already
-  if (fullScreen_) {
-    fullScreen_ = false;
-    SetFullScreen(true);
-  }
   if (paused_) SendSlaveCommand("pause");
 }
 
@@ -214,7 +218,40 @@ void TMPlayer::FrameStep() {
 
 void TMPlayer::QueryTimePos() {
   SendSlaveCommand("pausing_keep_force get_time_pos");
+  ++timeQueries_;
   lastRequestTick_ = clock_.elapsed();
+}
+
+bool TMPlayer::QueryTimePosWait() {
+  QueryTimePos();
+  // The player answers the requests in order: this one is answered with the last of them.
+  const int wanted = timeQueries_;
+  QElapsedTimer waited;
+  waited.start();
+  // The output read while waiting is dispatched by ReadOutput through the ready-read signal.
+  while (process_ && timeAnswers_ < wanted && waited.elapsed() < kVideoSizeWaitMs)
+    if (!process_->waitForReadyRead(100) && process_ && process_->state() != QProcess::Running)
+      break;
+  const bool answered = timeAnswers_ >= wanted;
+  timeAnswers_ = std::max(timeAnswers_, wanted);  // requests left unanswered are not waited for
+  return answered;
+}
+
+void TMPlayer::SeekFromStartExact(double seconds) {
+  if (!Active()) return;
+  SetPaused(true);
+  double fps = 0;
+  if (!ParsePlayerNumber(props_.Value(kPropVideoFps), fps) || fps < 1 || fps > 1000) fps = 25;
+  const double frame = 1 / fps;
+  // Each try goes back twice as far, until the key picture found is not past the place.
+  for (double back = 0.5; back < 64 && Active(); back *= 2) {
+    SeekFromStart(std::max(0.0, seconds - back));
+    if (!QueryTimePosWait()) return;
+    if (PositionFromStart() <= seconds + frame / 2 || seconds - back <= 0) break;
+  }
+  const long steps = std::lround((seconds - PositionFromStart()) * fps);
+  for (long i = 0; i < steps && Active(); ++i) SendSlaveCommand("frame_step");
+  if (Active()) QueryTimePosWait();
 }
 
 void TMPlayer::Seek(double seconds) {
@@ -292,7 +329,10 @@ void TMPlayer::DispatchLine(const std::string& line) {
   const bool running = process_ && process_->state() == QProcess::Running;
   switch (parser_.Dispatch(line)) {
     case TAnswerEvent::aeTimePosition:
+      ++timeAnswers_;
+      [[fallthrough]];
     case TAnswerEvent::aePercentPosition:
+      if (restarting_) break;
       try {
         emit OnProgress();
       } catch (const std::exception&) {
@@ -343,25 +383,64 @@ void TMPlayer::PlaybackEnded() {
   parser_.MutableState().failed = failed;
   quitPending_ = false;
   props_.Clear();
+  if (restarting_) return;
   emit OnPlayEnd();
   if (isVisible()) {  // repaint the area the player drew on
     hide();
     show();
   }
-  if (fullScreen_) SetFullScreen(false);
+  if (fullScreen_) {
+    fullScreen_ = false;
+    PlaceFullScreen(false);
+  }
+}
+
+void TMPlayer::Restart(const std::function<void()>& change) {
+  if (!Active()) {
+    change();
+    return;
+  }
+  QueryTimePosWait();
+  const double at = PositionFromStart();
+  const bool paused = paused_;
+  restarting_ = true;
+  try {
+    CloseWait();
+    change();
+    paused_ = true;  // sent at the start, so the picture waits for the seek
+    OpenMedia();
+    VideoSize();  // the file's start time and the first picture have come
+    SeekFromStartExact(at);
+  } catch (...) {
+    restarting_ = false;
+    throw;
+  }
+  restarting_ = false;
+  if (!paused) SetPaused(false);
 }
 
 void TMPlayer::SetFullScreen(bool on) {
   if (on == fullScreen_) return;
-  fullScreen_ = on;
-  if (!Active()) return;
+  Restart([this, on] {
+    fullScreen_ = on;
+    if (!on || Active()) PlaceFullScreen(on);
+  });
+}
+
+void TMPlayer::PlaceFullScreen(bool on) {
+  if (on == isWindow()) return;
   if (on) {
     normalParent_ = parentWidget();
     normalGeometry_ = geometry();
-    setParent(nullptr, Qt::Window | Qt::WindowStaysOnTopHint);
-    showFullScreen();
+    QScreen* shown = screen();
+    setParent(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setGeometry(shown->geometry());
+    show();
+    raise();
+    activateWindow();
+    setFocus();
   } else {
-    setParent(normalParent_);
+    setParent(normalParent_, Qt::Widget);
     setGeometry(normalGeometry_);
     show();
   }

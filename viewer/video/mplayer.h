@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 #include "viewer/video/mplayer_logic.h"
@@ -21,8 +22,9 @@ class TMPlayer : public QWidget {
   Q_OBJECT
 
  public:
-  // How long VideoSize waits for the player to report the picture size.
-  static constexpr int kVideoSizeWaitMs = 3000;
+  // How long VideoSize waits for the player to report the picture size. A player opening sound
+  // on a machine without a sound server tries each output in turn, which can take 5 s.
+  static constexpr int kVideoSizeWaitMs = 10000;
   // How long CloseWait waits for the player to quit.
   static constexpr int kCloseWaitMs = 1000;
 
@@ -36,6 +38,9 @@ class TMPlayer : public QWidget {
   TMPlayerAudioOut AudioOut() const { return audioOut_; }
   void SetAudioOut(TMPlayerAudioOut audioOut);
   bool FullScreen() const { return fullScreen_; }
+  // The control over the whole screen, or back where it was. The player draws into the
+  // control's window, whose handle is on its command line, so an active player is started again
+  // in the moved window at the same frame (Restart).
   void SetFullScreen(bool on);
   const std::string& MediaAddr() const { return mediaAddr_; }
   void SetMediaAddr(const std::string& path);
@@ -50,12 +55,22 @@ class TMPlayer : public QWidget {
   void SetReIndex(bool reIndex);
   bool Sound() const { return sound_; }
   void SetSound(bool sound) { sound_ = sound; }
+  // Ends the player and starts it again with what `change` does in between (a command-line
+  // option, the window it draws into), at the same frame and paused or playing as before. The
+  // end and the positions passed on the way are not told as playback events.
+  void Restart(const std::function<void()>& change);
 
   void OpenMedia();
   void CloseWait();
   void TogglePause();
   void FrameStep();
   void QueryTimePos();
+  // QueryTimePos, then waits at most kVideoSizeWaitMs for the answer; false when none came.
+  bool QueryTimePosWait();
+  // Places the player `seconds` from the file's start to the frame: the player itself lands on a
+  // key picture, so it seeks before the place and steps frame by frame up to it. Leaves it
+  // paused.
+  void SeekFromStartExact(double seconds);
   void Seek(double seconds);
   void SeekFromStart(double seconds);
   double PositionFromStart() const { return parser_.State().timePos - parser_.State().startTime; }
@@ -101,6 +116,7 @@ class TMPlayer : public QWidget {
   void DispatchLine(const std::string& line);
   void PlaybackEnded();
   void AddLog(const std::string& text);
+  void PlaceFullScreen(bool on);
 
   TMPlayerAspect aspect_ = TMPlayerAspect::mpaAutoDetect;
   TMPlayerAudioOut audioOut_ = TMPlayerAudioOut::maoWin32;
@@ -117,10 +133,13 @@ class TMPlayer : public QWidget {
   TAnswerLineBuffer lines_;
   bool quitPending_ = false;
   qint64 lastRequestTick_ = 0;
+  int timeQueries_ = 0;  // time position requests and answers of this player
+  int timeAnswers_ = 0;
   QElapsedTimer clock_;
   QProcess* process_ = nullptr;
   TfrmLog* logWindow_ = nullptr;
   TfrmProp* propWindow_ = nullptr;
+  bool restarting_ = false;
   // Full screen: where the control was.
   QPointer<QWidget> normalParent_;
   QRect normalGeometry_;

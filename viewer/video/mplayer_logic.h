@@ -132,6 +132,7 @@ enum class TAnswerEvent {
 inline constexpr const char* kPropVideoWidth = "VIDEONATIVE_WIDTH";
 inline constexpr const char* kPropVideoHeight = "VIDEONATIVE_HEIGHT";
 inline constexpr const char* kPropLength = "LENGTH";
+inline constexpr const char* kPropVideoFps = "VIDEO_FPS";
 
 // Dispatches the player's answer lines into the playback state and the property list. Once a
 // line has said that the file cannot be opened, nothing changes until the next Reset.

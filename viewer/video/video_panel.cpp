@@ -233,13 +233,19 @@ void TVideoPanel::SetSpeedIndex(int index) {
 }
 
 void TVideoPanel::ToggleSound() {
-  player_->SetSound(!player_->Sound());
+  // The sound option is on the player's command line: an active player starts again.
+  try {
+    player_->Restart([this] { player_->SetSound(!player_->Sound()); });
+  } catch (const EMPlayerExeption&) {
+    ShowMessage("Failed to open \r" + Cp1252ToQString(loaded_), false);
+  }
   sound_->setChecked(player_->Sound());
-  if (!player_->Active()) return;
-  const double at = player_->PositionFromStart();
-  player_->CloseWait();
-  Activate();
-  if (player_->Active()) player_->SeekFromStart(at);
+  if (player_->Active()) {
+    videoSize_ = player_->VideoSize();
+    FitPlayer();
+  } else if (!loaded_.empty() && player_->Failed()) {
+    ShowMessage("Failed to open \r" + Cp1252ToQString(loaded_), false);
+  }
 }
 
 void TVideoPanel::Progress() {

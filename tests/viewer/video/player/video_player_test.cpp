@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <QVBoxLayout>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 #include "core/util/exceptions.h"
 #include "test_paths.h"
@@ -42,6 +44,70 @@ void Screenshot(QWidget* window, const char* name) {
   const QString dir = QString::fromStdString(test::BinDir()) + "/../screenshots";
   QDir().mkpath(dir);
   window->screen()->grabWindow(window->winId()).save(dir + "/" + name);
+}
+
+// The screen's pixels under `rect` (global coordinates), brought down to 32 x 24 so that pictures
+// drawn at different sizes compare.
+QImage ScreenPicture(const QRect& rect) {
+  return QGuiApplication::primaryScreen()
+      ->grabWindow(0, rect.x(), rect.y(), rect.width(), rect.height())
+      .toImage()
+      .convertToFormat(QImage::Format_RGB32)
+      .scaled(32, 24, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// Mean difference of the colour channels of two such pictures, 0 to 255.
+double PictureDifference(const QImage& a, const QImage& b) {
+  double sum = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+             std::abs(qBlue(p) - qBlue(q));
+    }
+  return sum / (3.0 * a.width() * a.height());
+}
+
+// The share of `picture` that is the colour key, where the player has not drawn.
+double ColourKeyShare(const QImage& picture) {
+  int key = 0;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) {
+      const QRgb p = picture.pixel(x, y);
+      key += std::abs(qRed(p) - 0x10) + std::abs(qGreen(p) - 0x10) + std::abs(qBlue(p) - 0x10) < 8;
+    }
+  return double(key) / (picture.width() * picture.height());
+}
+
+QRect GlobalRect(const QWidget* w) {
+  return QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+}
+
+// Asks the player whether it is paused; true or false from its answer, nothing without one.
+std::optional<bool> PlayerPaused(TMPlayer& player) {
+  QPlainTextEdit* log = player.LogWindow()->Memo();
+  const qsizetype seen = log->toPlainText().size();
+  player.SendSlaveCommand("pausing_keep_force get_property pause");
+  std::optional<bool> paused;
+  (void)QTest::qWaitFor(
+      [&] {
+        const QString answer = log->toPlainText().mid(seen);
+        if (answer.contains("ANS_pause=yes")) paused = true;
+        if (answer.contains("ANS_pause=no")) paused = false;
+        return paused.has_value();
+      },
+      kWaitMs);
+  return paused;
+}
+
+// Waits until the player's position has moved past `seconds`.
+bool PlaysPast(TMPlayer& player, double seconds) {
+  return QTest::qWaitFor(
+      [&] {
+        player.QueryTimePos();
+        return player.PositionFromStart() > seconds;
+      },
+      kWaitMs);
 }
 
 void OpenClip(TMPlayer& player, const QString& path) {
@@ -183,6 +249,142 @@ TEST(VideoPlayer, ASyncedRunAndTheCursorFollowEachOther) {
   EXPECT_EQ(info.syncs[1].synced, 0);
   const qint64 pid = panel->Player()->ProcessId();
   panel->Player()->CloseWait();
+  EXPECT_TRUE(ProcessGone(pid));
+}
+
+TEST(VideoPlayer, FullScreenCoversTheScreenAtTheSameFrameAndEscapeBringsItBackPlaying) {
+  REQUIRE_VIDEO_WORLD();
+  QWidget main;
+  main.resize(700, 520);
+  auto* layout = new QVBoxLayout(&main);
+  auto* panel = new TVideoPanel(&main);
+  layout->addWidget(panel);
+  main.show();
+  panel->Player()->SetSound(false);
+  ASSERT_TRUE(panel->ShowRunVideo(0, World().clip.toStdString(), ""));
+  TMPlayer* player = panel->Player();
+  std::vector<qint64> pids{player->ProcessId()};
+  const QRect docked = player->geometry();
+  player->SeekFromStart(5);
+  ASSERT_TRUE(player->QueryTimePosWait());
+  const double still = player->PositionFromStart();
+  QImage picture;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return ColourKeyShare(picture = ScreenPicture(GlobalRect(player))) < 0.01; }, kWaitMs));
+
+  // The same still picture over the whole screen.
+  player->SetFullScreen(true);
+  pids.push_back(player->ProcessId());
+  const QRect screen = player->screen()->geometry();
+  EXPECT_TRUE(player->isWindow());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return GlobalRect(player) == screen; }, kWaitMs));
+  EXPECT_NEAR(player->PositionFromStart(), still, 0.15);
+  double difference = 255;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return (difference = PictureDifference(ScreenPicture(screen), picture)) < 12; },
+      kWaitMs))
+      << difference;
+  QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(test::BinDir()) +
+                                                       "/../screenshots/video_full_screen.png");
+  panel->Play();
+  EXPECT_TRUE(PlaysPast(*player, still + 0.5));
+
+  // Escape: back in the panel where it was, playing on from where it was.
+  ASSERT_TRUE(player->QueryTimePosWait());
+  const double playing = player->PositionFromStart();
+  QTest::keyClick(player, Qt::Key_Escape);
+  pids.push_back(player->ProcessId());
+  EXPECT_FALSE(player->FullScreen());
+  EXPECT_EQ(player->parentWidget(), panel);
+  EXPECT_EQ(player->geometry(), docked);
+  EXPECT_GT(player->PositionFromStart(), playing - 0.15);
+  EXPECT_EQ(PlayerPaused(*player), std::optional<bool>(false));
+  EXPECT_TRUE(PlaysPast(*player, playing + 0.5));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return ColourKeyShare(ScreenPicture(GlobalRect(player))) < 0.01; }, kWaitMs));
+  // Docked, Escape is not the player's.
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QCoreApplication::sendEvent(player, &escape);
+  EXPECT_FALSE(escape.isAccepted());
+
+  // The end of playback leaves full screen too.
+  player->SetFullScreen(true);
+  pids.push_back(player->ProcessId());
+  player->CloseWait();
+  EXPECT_FALSE(player->FullScreen());
+  EXPECT_EQ(player->parentWidget(), panel);
+  for (qint64 pid : pids) EXPECT_TRUE(ProcessGone(pid)) << pid;
+}
+
+// The command line of the player's latest start, from its log.
+QString LastCommandLine(TMPlayer& player) {
+  const QStringList lines = player.LogWindow()->Memo()->toPlainText().split('\n');
+  const qsizetype at = lines.lastIndexOf("command line:");
+  return at >= 0 && at + 1 < lines.size() ? lines[at + 1] : QString();
+}
+
+TEST(VideoPlayer, TogglingSoundRestartsThePlayerAtTheSameFramePausedOrPlaying) {
+  REQUIRE_VIDEO_WORLD();
+  QWidget main;
+  main.resize(700, 520);
+  auto* layout = new QVBoxLayout(&main);
+  auto* panel = new TVideoPanel(&main);
+  layout->addWidget(panel);
+  main.show();
+  TMPlayer* player = panel->Player();
+  ASSERT_TRUE(player->Sound());
+  ASSERT_TRUE(panel->ShowRunVideo(0, World().clip.toStdString(), ""));
+  QAbstractButton* sound = nullptr;
+  for (auto* b : panel->findChildren<QAbstractButton*>())
+    if (b->accessibleName() == "Sound") sound = b;
+  ASSERT_NE(sound, nullptr);
+  EXPECT_TRUE(sound->isChecked());
+  EXPECT_FALSE(LastCommandLine(*player).contains("-nosound"));
+  // Between two key pictures (the player seeks to one, every twelfth frame of the clip).
+  player->SeekFromStart(7);
+  for (int i = 0; i < 3; ++i) player->FrameStep();
+  double before = -1;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        const double last = before;
+        player->QueryTimePosWait();
+        before = player->PositionFromStart();
+        return before > 6 && before == last;
+      },
+      kWaitMs));
+
+  // Paused: the sound goes off and the same frame stays.
+  qint64 pid = player->ProcessId();
+  sound->click();
+  EXPECT_FALSE(player->Sound());
+  EXPECT_FALSE(sound->isChecked());
+  EXPECT_TRUE(ProcessGone(pid));
+  ASSERT_TRUE(player->Active());
+  EXPECT_TRUE(LastCommandLine(*player).contains(" -nosound "))
+      << LastCommandLine(*player).toStdString();
+  EXPECT_EQ(PlayerPaused(*player), std::optional<bool>(true));
+  // Two frames, and the tenth of a second to which the player tells its position.
+  ASSERT_TRUE(player->QueryTimePosWait());
+  EXPECT_NEAR(player->PositionFromStart(), before, 0.15);
+
+  // Playing: the sound comes back, and the clip plays on from where it was, with no sound
+  // device as well (the player falls back to the next outputs).
+  panel->Play();
+  EXPECT_TRUE(PlaysPast(*player, before + 1));
+  pid = player->ProcessId();
+  ASSERT_TRUE(player->QueryTimePosWait());
+  before = player->PositionFromStart();
+  sound->click();
+  EXPECT_TRUE(player->Sound());
+  EXPECT_TRUE(ProcessGone(pid));
+  EXPECT_FALSE(LastCommandLine(*player).contains("-nosound"));
+  EXPECT_TRUE(LastCommandLine(*player).contains(" -ao pulse, "));
+  EXPECT_GT(player->PositionFromStart(), before - 0.15);
+  EXPECT_LT(player->PositionFromStart(), before + 1);
+  EXPECT_EQ(PlayerPaused(*player), std::optional<bool>(false));
+  EXPECT_TRUE(PlaysPast(*player, before + 1));
+  pid = player->ProcessId();
+  player->CloseWait();
   EXPECT_TRUE(ProcessGone(pid));
 }
 

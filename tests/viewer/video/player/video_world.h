@@ -1,6 +1,6 @@
-// A virtual X server with an application on it and a 20 s clip with a frame counter made by
-// ffmpeg, set up once for a test program that drives the real media player. Suites skip, saying
-// why, when mplayer, Xvfb or ffmpeg is missing.
+// A virtual X server with an application on it and a 20 s clip with a frame counter and a tone
+// made by ffmpeg, set up once for a test program that drives the real media player. Suites skip,
+// saying why, when mplayer, Xvfb or ffmpeg is missing.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -66,9 +66,14 @@ inline TVideoWorld& World() {
     w->dir = new QTemporaryDir;
     w->clip = w->dir->filePath("clip.avi");
     QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                            "testsrc=duration=20:size=320x240:rate=25", "-c:v", "mpeg4", "-q:v",
-                            "5", w->clip});
+    // A tone with the picture, so the player has sound to open.
+    ffmpeg.start(
+        "ffmpeg",
+        {"-hide_banner", "-loglevel", "error",     "-y",
+         "-f",           "lavfi",     "-i",        "testsrc=duration=20:size=320x240:rate=25",
+         "-f",           "lavfi",     "-i",        "sine=frequency=440:duration=20",
+         "-c:v",         "mpeg4",     "-q:v",      "5",
+         "-c:a",         "pcm_s16le", "-shortest", w->clip});
     if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitCode() != 0) w->missing = "ffmpeg failed";
     return w;
   }();
