@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QTimer>
+#include <QToolButton>
 
 #include "core/util/exceptions.h"
 #include "viewer/qt_text.h"
@@ -22,9 +23,9 @@ namespace {
 
 constexpr double kSpeeds[] = {0.33, 1, 3};
 
-QPushButton* Button(QWidget* parent, const QString& text, const QString& hint) {
-  auto* b = new QPushButton(text, parent);
-  b->setMaximumWidth(40);
+QToolButton* Button(QWidget* parent, const QString& text, const QString& hint) {
+  auto* b = new QToolButton(parent);
+  b->setText(text);
   b->setToolTip(hint);
   b->setAccessibleName(hint);
   return b;
@@ -55,43 +56,53 @@ TVideoPanel::TVideoPanel(QWidget* parent) : QWidget(parent) {
   bar_->setObjectName("VideoControls");
   bar_->setAutoFillBackground(true);
   bar_->setPalette(QWidget::style()->standardPalette());
-  auto* row = new QHBoxLayout(bar_);
-  row->setContentsMargins(4, 2, 4, 2);
-  row->setSpacing(4);
+  // Two parts side by side, or one above the other when the panel is too narrow for both.
+  transport_ = new QWidget(bar_);
+  seekRow_ = new QWidget(bar_);
+  auto* row = new QHBoxLayout(transport_);
+  auto* seekRow = new QHBoxLayout(seekRow_);
+  for (QHBoxLayout* l : {row, seekRow}) {
+    l->setContentsMargins(4, 2, 4, 2);
+    l->setSpacing(4);
+  }
   speeds_ = new QButtonGroup(bar_);
   const char* speedNames[] = {"Slow (1/3)", "Normal", "Fast (x3)"};
   for (int i = 0; i < 3; ++i) {
-    auto* r = new QRadioButton(speedNames[i], bar_);
+    auto* r = new QRadioButton(speedNames[i], transport_);
     r->setAccessibleName(speedNames[i]);
     speeds_->addButton(r, i);
     row->addWidget(r);
   }
   speeds_->button(1)->setChecked(true);
   connect(speeds_, &QButtonGroup::idClicked, this, &TVideoPanel::SetSpeedIndex);
-  auto* play = Button(bar_, "\u25B6", "Play video");
-  auto* pause = Button(bar_, "\u2759\u2759", "Pause video");
-  auto* forward = Button(bar_, "\u25B6|", "Advance one frame");
-  auto* backward = Button(bar_, "\u25C0\u25C0", "Back up video five seconds");
-  sound_ = new QPushButton("Sound", bar_);
-  sound_->setAccessibleName("Sound");
-  sound_->setCheckable(true);
-  sound_->setChecked(true);
-  slider_ = new QSlider(Qt::Horizontal, bar_);
+  auto* play = Button(transport_, "\u25B6", "Play video");
+  auto* pause = Button(transport_, "\u2759\u2759", "Pause video");
+  auto* forward = Button(transport_, "\u25B6|", "Advance one frame");
+  auto* backward = Button(transport_, "\u25C0\u25C0", "Back up video five seconds");
+  for (QWidget* w : std::initializer_list<QWidget*>{play, pause, forward, backward})
+    row->addWidget(w);
+  slider_ = new QSlider(Qt::Horizontal, seekRow_);
   slider_->setRange(0, 100);
   slider_->setMinimumWidth(120);
   slider_->setToolTip("Set video position");
   slider_->setAccessibleName("Set video position");
-  position_ = new QLabel("0.0", bar_);
-  position_->setMinimumWidth(50);
+  position_ = new QLabel("0.0", seekRow_);
+  position_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  position_->setMinimumWidth(position_->fontMetrics().horizontalAdvance("00000.0"));
   position_->setAccessibleName("Video position");
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{play, pause, forward, backward, sound_, slider_, position_})
-    row->addWidget(w);
-  connect(play, &QPushButton::clicked, this, &TVideoPanel::Play);
-  connect(pause, &QPushButton::clicked, this, &TVideoPanel::Pause);
-  connect(forward, &QPushButton::clicked, this, &TVideoPanel::StepFrame);
-  connect(backward, &QPushButton::clicked, this, &TVideoPanel::BackUp);
-  connect(sound_, &QPushButton::clicked, this, &TVideoPanel::ToggleSound);
+  sound_ = new QToolButton(seekRow_);
+  sound_->setText("Sound");
+  sound_->setAccessibleName("Sound");
+  sound_->setCheckable(true);
+  sound_->setChecked(true);
+  seekRow->addWidget(slider_, 1);
+  seekRow->addWidget(position_);
+  seekRow->addWidget(sound_);
+  connect(play, &QToolButton::clicked, this, &TVideoPanel::Play);
+  connect(pause, &QToolButton::clicked, this, &TVideoPanel::Pause);
+  connect(forward, &QToolButton::clicked, this, &TVideoPanel::StepFrame);
+  connect(backward, &QToolButton::clicked, this, &TVideoPanel::BackUp);
+  connect(sound_, &QToolButton::clicked, this, &TVideoPanel::ToggleSound);
   // Only the user's moves seek; the bar following the player does not.
   connect(slider_, &QSlider::sliderMoved, this, [this](int percent) {
     if (player_->Active()) player_->SeekFromStart(player_->MediaLength() * percent / 100.0);
@@ -259,8 +270,20 @@ void TVideoPanel::Progress() {
 }
 
 void TVideoPanel::FitPlayer() {
-  const int barHeight = bar_->isHidden() ? 0 : bar_->sizeHint().height();
-  const int barWidth = std::min(width(), bar_->sizeHint().width());
+  const QSize a = transport_->sizeHint(), b = seekRow_->sizeHint();
+  int barWidth, barHeight;
+  if (a.width() + b.width() <= width()) {
+    barWidth = a.width() + b.width();
+    barHeight = std::max(a.height(), b.height());
+    transport_->setGeometry(0, (barHeight - a.height()) / 2, a.width(), a.height());
+    seekRow_->setGeometry(a.width(), (barHeight - b.height()) / 2, b.width(), b.height());
+  } else {
+    barWidth = std::min(width(), std::max(a.width(), b.width()));
+    barHeight = a.height() + b.height();
+    transport_->setGeometry((barWidth - a.width()) / 2, 0, a.width(), a.height());
+    seekRow_->setGeometry(0, a.height(), barWidth, b.height());
+  }
+  if (bar_->isHidden()) barHeight = 0;
   bar_->setGeometry((width() - barWidth) / 2, height() - barHeight, barWidth, barHeight);
   const QRect area(0, 0, width(), std::max(0, height() - barHeight - 2));
   message_->setGeometry(area);

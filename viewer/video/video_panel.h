@@ -13,7 +13,7 @@
 
 class QButtonGroup;
 class QLabel;
-class QPushButton;
+class QToolButton;
 class QSlider;
 class QTimer;
 
@@ -85,8 +85,10 @@ class TVideoPanel : public QWidget {
   TMPlayer* player_;
   QLabel* message_;
   QWidget* bar_;
+  QWidget* transport_;  // speeds and buttons
+  QWidget* seekRow_;    // position bar, position and sound
   QButtonGroup* speeds_;
-  QPushButton* sound_;
+  QToolButton* sound_;
   QSlider* slider_;
   QLabel* position_;
   QTimer* timer_;

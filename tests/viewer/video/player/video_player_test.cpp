@@ -237,6 +237,22 @@ TEST(VideoPlayer, ASyncedRunAndTheCursorFollowEachOther) {
     const size_t seen = cursor.size();
     EXPECT_TRUE(QTest::qWaitFor([&] { return cursor.size() > seen + 10; }, kWaitMs));
     Screenshot(&floating, "video_panel_floating.png");
+    // At the window's smallest every control of the bar is whole, inside the panel.
+    floating.resize(floating.minimumSize());
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return panel->width() == TfrmFloatingVideo::kMinWidth; }, kWaitMs));
+    int controls = 0;
+    for (QWidget* c : panel->ControlsBar()->findChildren<QWidget*>()) {
+      if (!c->isVisibleTo(panel) || c->findChildren<QWidget*>().size() > 0) continue;
+      ++controls;
+      EXPECT_GE(c->width(), c->sizeHint().width()) << c->accessibleName().toStdString();
+      EXPECT_TRUE(panel->rect().contains(QRect(c->mapTo(panel, QPoint(0, 0)), c->size())))
+          << c->accessibleName().toStdString();
+    }
+    EXPECT_EQ(controls, 10);
+    const size_t shown = cursor.size();  // the picture is drawn at its new size meanwhile
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cursor.size() > shown + 10; }, kWaitMs));
+    Screenshot(&floating, "video_panel_floating_smallest.png");
     layout->addWidget(panel);
   }
   EXPECT_GE(ini.ReadInteger("VideoForm", "Width", 0), TfrmFloatingVideo::kMinWidth);
