@@ -853,6 +853,9 @@ uint32_t TDataLogStore::ChannelPeriod(int channel) const {
 void ReplaceLiveSamples(std::unique_ptr<TDataLogStore>& store, TLogArray samples) {
   if (!store) store = std::make_unique<TDataLogStore>();
   store->SetPeriod(kLiveSamplePeriod);
+  // A live sample carries each travel reading reduced from the logger's 12-bit count to 10 bits;
+  // times 4 gives back the count the travel sensors are calibrated in (zero count, zero - 4096).
+  store->SetValueScale(4);
   store->SetRecords(std::move(samples));
 }
 

@@ -169,6 +169,36 @@ TEST(LiveStore, SamplesReplaceTheStoreAndSplitIntoRuns) {
   EXPECT_EQ(store->RunLast(0), 59);
 }
 
+// The viewer reads the travel of a live sample as the tool read it from the logger, although the
+// sample carries it in 10 bits.
+TEST(LiveStore, TravelReadsAsTheToolReadItFromTheLogger) {
+  TController tool;
+  TConfigBlock b = tool.ConfigBlock();
+  b.SetU16(cfg::kFrontZero, 3900);
+  b.SetU16(cfg::kRearZero, 3800);
+  tool.SetConfigBlock(b);
+  tool.SetConfigInSync(true);
+  tool.SetRawValue(0, 2900);
+  tool.SetRawValue(1, 3500);
+  const float front = tool.GetValueIn(kParamFrontTravel, kUnitMm);
+  const float rear = tool.GetValueIn(kParamRearTravel, kUnitMm);
+  TLogRecord live;
+  FillLiveSample(tool, live);
+  std::unique_ptr<TDataLogStore> store;
+  ReplaceLiveSamples(store, {live});
+  TLogSample sample;
+  store->GetSample(0, sample);
+  TController viewer;
+  viewer.SetConfigBlock(b);
+  viewer.SetConfigInSync(true);
+  viewer.SetRawValue(0, sample.channels[0]);
+  viewer.SetRawValue(1, sample.channels[1]);
+  // Two bits are lost on the way: at most 3 counts of 4096 of the electrical span (mm).
+  EXPECT_NEAR(viewer.GetValueIn(kParamFrontTravel, kUnitMm), front, 3 * 253.3 / 4096);
+  EXPECT_NEAR(viewer.GetValueIn(kParamRearTravel, kUnitMm), rear, 3 * 101.3 / 4096);
+  EXPECT_NEAR(front, 61.8, 0.1);  // 1000 counts of the 253.3 mm span
+}
+
 TEST_F(LiveChannel, ViewerWithoutAToolReportsTheError) {
   try {
     TLiveSharedBlock::OpenForViewer(4242);
