@@ -96,6 +96,10 @@ TEST(ViewLogVideo, AttachedClipSyncsFollowsTheCursorAndIsKeptBySave) {
   w->SetVideoFloating(true);
   EXPECT_NE(w->VideoPanel()->window(), w.get());
   EXPECT_EQ(w->VideoPanel()->window()->windowTitle(), "QVLView - " + clip);
+  const int floated = w->CursorSample();  // the picture is drawn in the window meanwhile
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w->CursorSample() > floated + 1000; }, kWaitMs));
+  QWidget* floating = w->VideoPanel()->window();
+  floating->screen()->grabWindow(floating->winId()).save(shots + "/viewer_video_floating.png");
   w->SetVideoFloating(false);
   EXPECT_EQ(w->VideoPanel()->window(), w.get());
   w->VideoPanel()->Pause();

@@ -42,7 +42,7 @@ inline TVideoWorld& World() {
     if (w->xvfb == 0) {
       close(fds[0]);
       const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1200x24", "-nolisten",
              "tcp", static_cast<char*>(nullptr));
       _exit(127);
     }
