@@ -1,5 +1,6 @@
 #include "sim/ride_files.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -65,7 +66,8 @@ std::vector<uint8_t> RideDownloadFile(const TSimRide& ride) {
       if (ch <= 1) v = 3850 - 2900 * std::fabs(std::sin(t * (0.7 + ch))) - 300 * std::sin(t * 31);
       if (ch >= 18 && ch <= 20) v = 2048 + 200 * std::sin(t * (7 + ch));
       if (ch == 2) v = 1000 + 500 * std::sin(t);
-      values[k] = uint16_t(std::lround(v)) & 0x0FFF;
+      // An ADC reads 0..4095: a fork topping out reads the top count, never a wrapped one.
+      values[k] = uint16_t(std::clamp<long>(std::lround(v), 0, 4095));
     }
   };
   uint8_t count[2] = {0, 0};
