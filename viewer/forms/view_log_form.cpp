@@ -128,7 +128,16 @@ class TOpenWaiter {
         permille = int(1000 * (from + (to - from) * double(std::min(done, total)) / double(total)));
       return !stop_;
     };
-    std::packaged_task<void()> task([&] { work(progress); });
+    QEventLoop loop;
+    std::packaged_task<void()> task([&] {
+      // However the work ends, the wait ends with it: a call queued to the waiting loop (dropped
+      // unseen when the window did not have to wait).
+      struct TWake {
+        QEventLoop& loop;
+        ~TWake() { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); }
+      } wake{loop};
+      work(progress);
+    });
     std::future<void> ended = task.get_future();
     std::thread worker(std::move(task));
     struct TJoin {
@@ -139,17 +148,19 @@ class TOpenWaiter {
     if (ended.wait_for(quiet) == std::future_status::ready) return ended.get();
     ShowDialog();
     bar_->setValue(permille);
-    QEventLoop loop;
     QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-      bar_->setValue(permille);
-      if (ended.wait_for(std::chrono::seconds(0)) == std::future_status::ready) loop.quit();
-    });
+    QObject::connect(&poll, &QTimer::timeout, bar_, [&] { bar_->setValue(permille); });
     poll.start(kPollMs);
     // The live link's notifier waits too: nothing may touch the slot while the worker has it.
     loop.exec(QEventLoop::ExcludeSocketNotifiers);
     bar_->setValue(int(to * 1000));
     ended.get();
+  }
+
+  // Takes the dialog away (before a message, or when the work is done).
+  void Close() {
+    dialog_.reset();
+    bar_ = nullptr;
   }
 
  private:
@@ -664,7 +675,8 @@ bool TfrmViewLog::OpenFile(const QString& path) {
   opening_ = true;
   TOpenWaiter waiter(this, QString("Opening %1 ...").arg(QFileInfo(path).fileName()));
   // A stopped open ends as a failed one does, without a message: the user stopped it.
-  auto stopped = [this] {
+  auto stopped = [this, &waiter] {
+    waiter.Close();
     ClearDisplay();
     setWindowTitle(kCaption);
     statusPath_->clear();
@@ -680,6 +692,7 @@ bool TfrmViewLog::OpenFile(const QString& path) {
   } catch (const ELoadStopped&) {
     return stopped();
   } catch (const std::exception& e) {
+    waiter.Close();
     ClearDisplay();
     statusPath_->clear();
     ShowMessage(Q(e.what()), true);
@@ -726,6 +739,7 @@ bool TfrmViewLog::OpenFile(const QString& path) {
     } catch (const ELoadStopped&) {
       return stopped();
     }
+    waiter.Close();
     ShowDisplayedSelection();
   } else {
     RefreshChart();
