@@ -428,7 +428,8 @@ void TMPlayer::SetFullScreen(bool on) {
 }
 
 void TMPlayer::PlaceFullScreen(bool on) {
-  if (on == isWindow()) return;
+  if (on == placedFullScreen_) return;
+  placedFullScreen_ = on;
   if (on) {
     normalParent_ = parentWidget();
     normalGeometry_ = geometry();

@@ -140,7 +140,8 @@ class TMPlayer : public QWidget {
   TfrmLog* logWindow_ = nullptr;
   TfrmProp* propWindow_ = nullptr;
   bool restarting_ = false;
-  // Full screen: where the control was.
+  // Full screen: whether the control covers the screen, and where it was.
+  bool placedFullScreen_ = false;
   QPointer<QWidget> normalParent_;
   QRect normalGeometry_;
 };
