@@ -227,6 +227,8 @@ TEST(VideoPlayer, ASyncedRunAndTheCursorFollowEachOther) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return !cursor.empty() && cursor.back() > 15.5; }, kWaitMs));
   EXPECT_TRUE(panel->PositionTimer()->isActive());
   EXPECT_TRUE(QTest::qWaitFor([&] { return cursor.size() > 10; }, kWaitMs));
+  // Two seconds on, past the player's own display of the seek, for the picture.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return cursor.back() > 17; }, kWaitMs));
   Screenshot(&main, "video_panel_docked.png");
 
   TIniFile ini;
