@@ -402,6 +402,7 @@ void TMPlayer::Restart(const std::function<void()>& change) {
   }
   QueryTimePosWait();
   const double at = PositionFromStart();
+  const double speed = parser_.State().speed;
   const bool paused = paused_;
   restarting_ = true;
   try {
@@ -409,7 +410,8 @@ void TMPlayer::Restart(const std::function<void()>& change) {
     change();
     paused_ = true;  // sent at the start, so the picture waits for the seek
     OpenMedia();
-    VideoSize();  // the file's start time and the first picture have come
+    VideoSize();      // the file's start time and the first picture have come
+    SetSpeed(speed);  // before the seek, which pauses again the player a speed sets going
     SeekFromStartExact(at);
   } catch (...) {
     restarting_ = false;

@@ -395,8 +395,9 @@ TEST(VideoPlayer, TogglingSoundRestartsThePlayerAtTheSameFramePausedOrPlaying) {
   ASSERT_TRUE(player->QueryTimePosWait());
   EXPECT_NEAR(player->PositionFromStart(), before, 0.15);
 
-  // Playing: the sound comes back, and the clip plays on from where it was, with no sound
-  // device as well (the player falls back to the next outputs).
+  // Playing slowly: the sound comes back, and the clip plays on from where it was at the same
+  // speed, with no sound device as well (the player falls back to the next outputs).
+  panel->SetSpeedIndex(0);
   panel->Play();
   EXPECT_TRUE(PlaysPast(*player, before + 1));
   pid = player->ProcessId();
@@ -410,7 +411,8 @@ TEST(VideoPlayer, TogglingSoundRestartsThePlayerAtTheSameFramePausedOrPlaying) {
   EXPECT_GT(player->PositionFromStart(), before - 0.15);
   EXPECT_LT(player->PositionFromStart(), before + 1);
   EXPECT_EQ(PlayerPaused(*player), std::optional<bool>(false));
-  EXPECT_TRUE(PlaysPast(*player, before + 1));
+  EXPECT_TRUE(PlaysPast(*player, before + 0.5));
+  EXPECT_EQ(player->State().speed, 0.33);  // as the player answered
   pid = player->ProcessId();
   player->CloseWait();
   EXPECT_TRUE(ProcessGone(pid));
