@@ -43,7 +43,10 @@ bool ProcessGone(qint64 pid) {
 void Screenshot(QWidget* window, const char* name) {
   const QString dir = QString::fromStdString(test::BinDir()) + "/../screenshots";
   QDir().mkpath(dir);
-  window->screen()->grabWindow(window->winId()).save(dir + "/" + name);
+  // Drawn at twice the size, the picture is kept beside the plain one.
+  QString file = name;
+  if (window->devicePixelRatio() > 1) file.replace(".png", "_2x.png");
+  window->screen()->grabWindow(window->winId()).save(dir + "/" + file);
 }
 
 // The screen's pixels under `rect` (global coordinates), brought down to 32 x 24 so that pictures
