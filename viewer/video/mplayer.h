@@ -22,8 +22,8 @@ class TMPlayer : public QWidget {
   Q_OBJECT
 
  public:
-  // How long VideoSize waits for the player to report the picture size. A player opening sound
-  // on a machine without a sound server tries each output in turn, which can take 5 s.
+  // How long VideoSize waits for the player to report the picture size: long enough for a slow
+  // start (sound outputs tried in turn, a first run that builds the font cache).
   static constexpr int kVideoSizeWaitMs = 10000;
   // How long CloseWait waits for the player to quit.
   static constexpr int kCloseWaitMs = 1000;

@@ -83,11 +83,14 @@ TCommandLine BuildCommandLine(const TCommandLineOptions& o) {
     case TMPlayerAudioOut::maoNull:
       add({"-ao", "null"});
       break;
+    // The outputs are tried in turn, the silent one last, so a machine without sound plays
+    // the picture at once. (The player's own list of the rest would also ask the network sound
+    // server of the X display, which takes 5 s to give up when there is none.)
     case TMPlayerAudioOut::maoWin32:
-      add({"-ao", "pulse,"});
+      add({"-ao", "pulse,alsa,sdl,oss,null"});
       break;
     case TMPlayerAudioOut::maoDsSound:
-      add({"-ao", "alsa,"});
+      add({"-ao", "alsa,pulse,sdl,oss,null"});
       break;
   }
   switch (o.aspect) {

@@ -33,11 +33,12 @@ TEST(MPlayerCommandLine, KeepsItsOrderQuotesPathsWithABlankAndAddsNoSoundTwice) 
   TCommandLineOptions plain;
   plain.mediaAddr = "/rides/a.mp4";
   const TCommandLine p = BuildCommandLine(plain);
-  const std::string tail = " -autosync 100 -zoom -ao pulse, /rides/a.mp4";
+  const std::string tail = " -autosync 100 -zoom -ao pulse,alsa,sdl,oss,null /rides/a.mp4";
   EXPECT_EQ(p.text.substr(p.text.size() - tail.size()), tail);
   plain.audioOut = TMPlayerAudioOut::maoDsSound;
   plain.aspect = TMPlayerAspect::mpa235_10;
-  EXPECT_NE(BuildCommandLine(plain).text.find(" -ao alsa, -aspect 2.35:1 "), std::string::npos);
+  EXPECT_NE(BuildCommandLine(plain).text.find(" -ao alsa,pulse,sdl,oss,null -aspect 2.35:1 "),
+            std::string::npos);
   plain.audioOut = TMPlayerAudioOut::maoNull;
   plain.aspect = TMPlayerAspect::mpa40_30;
   EXPECT_NE(BuildCommandLine(plain).text.find(" -ao null -aspect 4:3 "), std::string::npos);
