@@ -812,11 +812,7 @@ void TfrmViewLog::dropEvent(QDropEvent* event) {
 void TfrmViewLog::DisplaySelection(int selection) {
   if (!fileOpen_) return;
   display_.DisplaySelection(selection);
-  RefreshChart();
-  RefreshLabels();
-  MoveCursor(0);
-  UpdateNavigation();
-  ShowCursorRunVideo();
+  ShowDisplayedSelection();
 }
 
 void TfrmViewLog::RefreshChart() {
