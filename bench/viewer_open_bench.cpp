@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
   // One heap for every thread, so that the trim before each open hands back what the open's
   // worker thread freed as well (a thread's own heap keeps its pages, and the next open's peak
   // would not count them).
-  mallopt(M_ARENA_MAX, 1);
+  if (!getenv("QVL_BENCH_DEFAULT_ARENAS")) mallopt(M_ARENA_MAX, 1);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);

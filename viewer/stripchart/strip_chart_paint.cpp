@@ -326,6 +326,15 @@ void TKelStripChart::DrawHighlights(QPainter& painter, const QRect& clip) {
   const QRect plot = PlotRect();
   int first, last;
   if (!InnerColumns(plot, clip, first, last)) return;
+  // Each highlight is a filled rectangle over the band's inner rows with an outline in its pen
+  // colour, laid on with the Lighten composition: every colour channel of a pixel ends as the
+  // largest of the picture and of every highlight over it, in whatever order they are drawn. So
+  // a band's highlights fold into one colour per pixel column for the inner rows and one for
+  // the top and bottom rows (the outline's), drawn as three one-pixel-high images stretched over
+  // the rows. A long ride has thousands of highlights, and every rectangle drawn on its own
+  // costs a hand-over to the painter's worker threads.
+  const int n = last - first + 1;
+  std::vector<QRgb> inner, edge;
   for (const auto& c : channels_) {
     const QRect& band = c->Rect();
     if (c->Highlights().empty() || band.height() <= 2 || !band.intersects(clip)) continue;
@@ -339,23 +348,45 @@ void TKelStripChart::DrawHighlights(QPainter& painter, const QRect& clip) {
       double position = (double(index) - mapping.OffsetSamples) * mapping.PixelsPerSample;
       return (long long)std::floor(std::clamp(position, -1e15, 1e15) + 0.5);
     };
-    painter.save();
-    painter.setClipRect(QRect(first, band.top() + 1, last - first + 1, band.height() - 2) & clip);
-    // The stretch tints the band without hiding the curves: each colour channel keeps the
-    // lighter of the picture and the highlight.
-    painter.setCompositionMode(QPainter::CompositionMode_Lighten);
+    inner.assign(std::size_t(n), 0);
+    edge.assign(std::size_t(n), 0);
+    auto lighten = [](QRgb& into, QRgb colour) {
+      into = qRgb(std::max(qRed(into), qRed(colour)), std::max(qGreen(into), qGreen(colour)),
+                  std::max(qBlue(into), qBlue(colour)));
+    };
+    bool any = false;
     for (const THighlight& hl : c->Highlights()) {
       long long x0 = pixelOf(hl.First) - start_ + plot.left();
       long long x1 = pixelOf(hl.Last) + 1 - start_ + plot.left();
       if (x1 < first || x0 > last) continue;
       x0 = std::max(x0, (long long)first - 1);
       x1 = std::min(x1, (long long)last + 2);  // edges beyond the clip stay out of it
-      QRect r(int(x0), band.top() + 1, int(std::max(1LL, x1 - x0)), band.height() - 2);
-      painter.fillRect(r, ColorToQColor(hl.Brush));
-      painter.setPen(QPen(ColorToQColor(hl.Pen), 0));
-      painter.setBrush(Qt::NoBrush);
-      painter.drawRect(r.adjusted(0, 0, -1, -1));
+      const long long right = x0 + std::max(1LL, x1 - x0) - 1;  // the rectangle's last column
+      const QRgb brush = ColorToQColor(hl.Brush).rgb(), pen = ColorToQColor(hl.Pen).rgb();
+      for (long long x = std::max<long long>(x0, first); x <= std::min<long long>(right, last);
+           ++x) {
+        const auto k = std::size_t(x - first);
+        lighten(inner[k], brush);
+        lighten(edge[k], pen);
+        if (x == x0 || x == right) lighten(inner[k], pen);
+        any = true;
+      }
     }
+    if (!any) continue;
+    for (int k = 0; k < n; ++k) lighten(edge[std::size_t(k)], inner[std::size_t(k)]);
+    QImage rows(n, 2, QImage::Format_RGB32);
+    std::copy(inner.begin(), inner.end(), reinterpret_cast<QRgb*>(rows.scanLine(0)));
+    std::copy(edge.begin(), edge.end(), reinterpret_cast<QRgb*>(rows.scanLine(1)));
+    painter.save();
+    painter.setClipRect(QRect(first, band.top() + 1, n, band.height() - 2) & clip);
+    // Black leaves the picture as it is under Lighten: columns without a highlight draw nothing.
+    painter.setCompositionMode(QPainter::CompositionMode_Lighten);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    const int top = band.top() + 1, bottom = band.bottom() - 1;
+    painter.drawImage(QRect(first, top, n, 1), rows, QRect(0, 1, n, 1));
+    if (bottom > top) painter.drawImage(QRect(first, bottom, n, 1), rows, QRect(0, 1, n, 1));
+    if (bottom - top > 1)
+      painter.drawImage(QRect(first, top + 1, n, bottom - top - 1), rows, QRect(0, 0, n, 1));
     painter.restore();
   }
 }
