@@ -238,7 +238,7 @@ void TfrmHistogram::ReadRange() {
   const TStripView& view = display_->Chart().strips.at(size_t(strip_));
   const TCurveData& curve = view.Curve(0, 0);
   const TStrip& s = display_->Strips().at(size_t(strip_));
-  values_ = curve.Values();
+  values_ = curve.series ? curve.series : std::make_shared<const std::vector<float>>();
   period_ = curve.period;
   smoothing_ = s.main.smoothing;
   unit_ = EntryUnitSuffix(s.main, display_->MainSlot().controller.get());
@@ -276,7 +276,7 @@ void TfrmHistogram::Refresh() {
 
 void TfrmHistogram::Compute(bool fixedWidth, double width, int binCount) {
   THistogramInput in;
-  in.values = &values_;
+  in.values = values_.get();
   in.period = period_;
   in.rangeStart = rangeStart_;
   in.rangeEnd = rangeEnd_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "viewer/histogram.h"
+#include "viewer/run_display.h"
 
 class QAction;
 class QCheckBox;
@@ -100,7 +101,8 @@ class TfrmHistogram : public QMainWindow {
   const TRunDisplay* display_ = nullptr;
   QPointer<const TKelStripChart> chartSource_;
   int strip_ = -1;
-  std::vector<float> values_;
+  // The strip's main curve, shared with the chart (never null).
+  TCurveValues values_ = std::make_shared<const std::vector<float>>();
   double period_ = 1;
   int smoothing_ = 0;
   std::string unit_;
