@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "core/logdata/data_log_store.h"
+
 namespace qvl {
 
 class TRunDisplay;
@@ -12,7 +14,9 @@ class TRunDisplay;
 // Appends a slot for `path` (a controller and store of its own; the strips get curves for it),
 // reads the file into it and draws its run 0. A file that fails to load keeps its slot with what
 // was read, drawn as far as it can be, and the failure is raised again. Returns the slot index.
-int LoadOverlay(TRunDisplay& display, const std::string& path);
+// `progress` hears of the reading and the drawing as one piece of work; when it asks to stop,
+// the slot is taken away again and ELoadStopped raised.
+int LoadOverlay(TRunDisplay& display, const std::string& path, const TLoadProgress& progress = {});
 
 // Shows run `run` of overlay slot k (ignored outside its runs).
 void ShowOverlayRun(TRunDisplay& display, int k, int run);

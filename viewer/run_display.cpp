@@ -573,7 +573,7 @@ void TRunDisplay::DisplaySelection(int selection, const TLoadProgress& progress)
   FillLabels();
 }
 
-void TRunDisplay::DisplayOverlay(int k) {
+void TRunDisplay::DisplayOverlay(int k, const TLoadProgress& progress) {
   if (k <= 0 || k >= SlotCount()) return;
   TFileSlot& slot = Slot(k);
   ClearSlotCurves(k);
@@ -587,7 +587,7 @@ void TRunDisplay::DisplayOverlay(int k) {
     job.target = &chart_.strips[size_t(EntryStrip(e))].Curve(k, EntryCurve(e));
     jobs.push_back(std::move(job));
   }
-  Walk(slot, range, jobs, nullptr);
+  Walk(slot, range, jobs, nullptr, progress);
   for (TCurveJob& job : jobs) FinishCurve(job);
 }
 

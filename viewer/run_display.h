@@ -222,7 +222,7 @@ class TRunDisplay {
   void DisplaySelection(int selection, const TLoadProgress& progress = {});
   // Fills overlay slot k's curves from its own controller and store (its run's first sample at
   // chart time 0).
-  void DisplayOverlay(int k);
+  void DisplayOverlay(int k, const TLoadProgress& progress = {});
   // Refills curve `curve` of strip `strip` for every slot (after its smoothing changed, a channel
   // was superposed or chosen) by walking each slot's selection as its display does, so the curve
   // equals the one a whole display gives. With `setRange`, the strip also gets its channel's

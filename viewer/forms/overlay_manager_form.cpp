@@ -1,5 +1,7 @@
 #include "viewer/forms/overlay_manager_form.h"
 
+#include <QApplication>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -7,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "viewer/forms/open_waiter.h"
 #include "viewer/overlay_slots.h"
 #include "viewer/qt_text.h"
 #include "viewer/run_display.h"
@@ -90,10 +93,23 @@ void TfrmOverlayManager::Add() {
 
 void TfrmOverlayManager::AddFile(const QString& path) {
   QString failure;
-  try {
-    LoadOverlay(display_, path.toStdString());
-  } catch (const std::exception& e) {
-    failure = QString::fromStdString(e.what());
+  {
+    // A long ride takes a moment to read and draw: the busy cursor, and after half a second a
+    // dialog with its progress and Cancel, which adds nothing.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct TRestoreCursor {
+      ~TRestoreCursor() { QApplication::restoreOverrideCursor(); }
+    } restore;
+    TOpenWaiter waiter(window(), window()->windowTitle(),
+                       QString("Opening %1 ...").arg(QFileInfo(path).fileName()));
+    try {
+      waiter.Run(0, 1, [&](const TLoadProgress& progress) {
+        LoadOverlay(display_, path.toStdString(), progress);
+      });
+    } catch (const ELoadStopped&) {
+    } catch (const std::exception& e) {
+      failure = QString::fromStdString(e.what());
+    }
   }
   if (host_.redraw) host_.redraw();
   Refill();

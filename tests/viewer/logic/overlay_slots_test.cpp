@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "viewer/export_selection.h"
+#include "viewer/logic/ride_file.h"
 #include "viewer_test_util.h"
 
 namespace qvl {
@@ -66,6 +69,28 @@ TEST(OverlaySlots, AFileThatFailsToLoadKeepsItsSlotAndRaises) {
   ASSERT_EQ(f.display.SlotCount(), 3);
   EXPECT_EQ(f.display.Slot(2).path, "/nonexistent/ride.QVLog");
   EXPECT_EQ(f.display.Chart().strips[0].curves.size(), 3u) << "the strips have its curve";
+}
+
+TEST(OverlaySlots, ALoadReportsRisingProgressAndAStopTakesItsSlotAway) {
+  const std::string ride = testing::WriteRideFile("overlay_progress.QVLog");
+  OverlayFixture f;
+  std::vector<uint64_t> seen;
+  const int k = LoadOverlay(f.display, ride, [&](uint64_t done, uint64_t total) {
+    EXPECT_EQ(total, 1000u);
+    seen.push_back(done);
+    return true;
+  });
+  EXPECT_EQ(k, 2);
+  ASSERT_GT(seen.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), 1000u);
+  EXPECT_FALSE(f.display.Chart().strips[0].Curve(2, 0).Values().empty());
+
+  // Stopped while drawing: the slot and its curves are gone again.
+  EXPECT_THROW(LoadOverlay(f.display, ride, [](uint64_t done, uint64_t) { return done < 500; }),
+               ELoadStopped);
+  EXPECT_EQ(f.display.SlotCount(), 3);
+  EXPECT_EQ(f.display.Chart().strips[0].curves.size(), 3u);
 }
 
 TEST(ExportSelection, VisibleEdgesStayInsideTheDataAndTheTitleIsTheChosenLabel) {
