@@ -1,6 +1,7 @@
 // What the window tests of both programs share: the application object (created once, whichever
 // test comes first), the screenshot folder, finding controls by accessible name, the check that
-// every control of a window has one, and a look at the simulated logger behind a window.
+// every control of a window has one, answering a message box, and a look at the simulated logger
+// behind a window.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,7 +14,9 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -85,6 +88,23 @@ inline void ExpectAccessibleNames(QWidget* window) {
         << c->metaObject()->className() << " " << c->objectName().toStdString();
   }
 }
+
+// Accepts the next message box (looked for every 10 ms, for half a minute at most) and keeps its
+// text.
+struct TMessageBoxAnswer {
+  QString text;
+  int polls = 0;
+  void Arm() {
+    QTimer::singleShot(10, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        text = box->text();
+        box->accept();
+      } else if (++polls < 3000) {
+        Arm();
+      }
+    });
+  }
+};
 
 // f(logger) with the simulated link's lock held, so that the link's thread does not change the
 // logger meanwhile.

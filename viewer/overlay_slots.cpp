@@ -1,34 +1,18 @@
 #include "viewer/overlay_slots.h"
 
-#include <algorithm>
 #include <memory>
 
 #include "viewer/run_display.h"
 
 namespace qvl {
 
-namespace {
-
-// The part [from, to] of one piece of work's progress, in thousandths.
-TLoadProgress ProgressPart(const TLoadProgress& progress, double from, double to) {
-  if (!progress) return {};
-  return [=](uint64_t done, uint64_t total) {
-    const double f = total > 0 ? double(std::min(done, total)) / double(total) : 0;
-    return progress(uint64_t(1000 * (from + (to - from) * f)), 1000);
-  };
-}
-
-}  // namespace
-
 int LoadOverlay(TRunDisplay& display, const std::string& path, const TLoadProgress& progress) {
   auto slot = std::make_unique<TFileSlot>();
   slot->path = path;
   const int k = display.AddSlot(std::move(slot));
-  // Reading is the smaller part of a flash image's load: drawing walks every sample.
-  constexpr double kReadShare = 0.1;
   try {
-    OpenLogFile(display.Slot(k), path, false, ProgressPart(progress, 0, kReadShare));
-    display.DisplayOverlay(k, ProgressPart(progress, kReadShare, 1));
+    OpenLogFile(display.Slot(k), path, false, ProgressPart(progress, 0, kLoadReadShare));
+    display.DisplayOverlay(k, ProgressPart(progress, kLoadReadShare, 1));
   } catch (const ELoadStopped&) {
     display.RemoveSlot(k);
     throw;

@@ -39,6 +39,9 @@ struct TFileSlot {
 // (ELoadStopped when it asks to stop).
 void OpenLogFile(TFileSlot& slot, const std::string& path, bool primary = true,
                  const TLoadProgress& progress = {});
+// Reading a file is the smaller part of loading it for display (for a flash image about a tenth):
+// the walk that draws it decodes every sample. Progress bars give the read this share.
+constexpr double kLoadReadShare = 0.1;
 
 // The overlay manager's line for a slot: the file name without its folder, followed by
 // ": Session %d/%d, run %d/%d" when the file has at least two sessions, else by ": Run %d/%d"

@@ -50,6 +50,14 @@ void ReportProgress(const TLoadProgress& progress, uint64_t done, uint64_t total
   if (progress && !progress(done, total)) throw ELoadStopped();
 }
 
+TLoadProgress ProgressPart(const TLoadProgress& progress, double from, double to) {
+  if (!progress) return {};
+  return [=](uint64_t done, uint64_t total) {
+    const double f = total > 0 ? double(std::min(done, total)) / double(total) : 0;
+    return progress(uint64_t(std::lround(1000 * (from + (to - from) * f))), 1000);
+  };
+}
+
 // --- TGroupIndex ---------------------------------------------------------------------------------
 
 uint32_t TGroupIndex::Offset(uint64_t s) const {

@@ -37,6 +37,10 @@ class ELoadStopped : public Exception {
 // stop.
 void ReportProgress(const TLoadProgress& progress, uint64_t done, uint64_t total);
 
+// One step of a longer piece of work: reports what `progress` hears as the part [from, to] (0..1)
+// of the whole, in thousandths (total 1000); none when there is no `progress`.
+TLoadProgress ProgressPart(const TLoadProgress& progress, double from, double to);
+
 // Offsets of one group's decoded flash-image samples. A sample the logger skipped repeats the
 // offset of the sample before it; such repeats are kept as counts, not as copies, so that no
 // timestamp, however far off, can make the list grow beyond what the image holds.

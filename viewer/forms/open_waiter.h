@@ -39,11 +39,12 @@ class TOpenWaiter {
   // when the work has ended and raises what it raised (ELoadStopped after Cancel).
   void Run(double from, double to, const std::function<void(const TLoadProgress&)>& work) {
     std::atomic<int> permille{int(from * 1000)};
-    const TLoadProgress progress = [&](uint64_t done, uint64_t total) {
-      if (total > 0)
-        permille = int(1000 * (from + (to - from) * double(std::min(done, total)) / double(total)));
-      return !stop_;
-    };
+    const TLoadProgress progress = ProgressPart(
+        [&](uint64_t done, uint64_t) {
+          permille = int(done);
+          return !stop_;
+        },
+        from, to);
     QEventLoop loop;
     std::packaged_task<void()> task([&] {
       // However the work ends, the wait ends with it: a call queued to the waiting loop (dropped

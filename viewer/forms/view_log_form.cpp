@@ -588,11 +588,9 @@ bool TfrmViewLog::OpenFile(const QString& path) {
     return false;
   };
   TFileSlot& slot = display_.MainSlot();
-  // Reading the file is the smaller part of an open of a flash image: the display walks it.
-  constexpr double kReadShare = 0.1;
   try {
     const std::string file = QStringToCp1252(path);
-    waiter.Run(0, kReadShare,
+    waiter.Run(0, kLoadReadShare,
                [&](const TLoadProgress& progress) { OpenLogFile(slot, file, true, progress); });
   } catch (const ELoadStopped&) {
     return stopped();
@@ -638,7 +636,7 @@ bool TfrmViewLog::OpenFile(const QString& path) {
   if (store.RunCount() > 0) {
     const int selection = AllRuns() ? SessionSelection(0) : 0;
     try {
-      waiter.Run(kReadShare, 1, [&](const TLoadProgress& progress) {
+      waiter.Run(kLoadReadShare, 1, [&](const TLoadProgress& progress) {
         display_.DisplaySelection(selection, progress);
       });
     } catch (const ELoadStopped&) {

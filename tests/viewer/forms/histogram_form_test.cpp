@@ -69,22 +69,6 @@ std::string JsonString(const std::string& json, const std::string& key) {
   return std::regex_search(json, m, re) ? m[1].str() : "<" + key + " missing>";
 }
 
-// Accepts the next message box and keeps its text.
-struct TMessageBoxAnswer {
-  QString text;
-  int polls = 0;
-  void Arm() {
-    QTimer::singleShot(10, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        text = box->text();
-        box->accept();
-      } else if (++polls < 3000) {
-        Arm();
-      }
-    });
-  }
-};
-
 // A ride displayed with front travel (20 ms smoothing) in a chart showing all of it.
 struct TShownRide {
   TRunDisplay display;
@@ -161,7 +145,7 @@ TEST(HistogramForm, ShowsWhatQvlHistogramComputesAndStepsItsBins) {
 
   // A bad bin size is reported and changes nothing; a good one switches to fixed widths.
   const std::vector<int32_t> before = form.Histogram().counts;
-  TMessageBoxAnswer box;
+  test::TMessageBoxAnswer box;
   box.Arm();
   EXPECT_FALSE(form.SetBinSizeText("2,5x"));
   EXPECT_EQ(box.text, "'2,5x' is not a valid floating point value");

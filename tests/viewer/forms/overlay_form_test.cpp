@@ -52,21 +52,6 @@ QColor Colour(uint32_t bgr) {
   return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
 }
 
-struct TMessageBoxAnswer {
-  QString text;
-  int polls = 0;
-  void Arm() {
-    QTimer::singleShot(10, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        text = box->text();
-        box->accept();
-      } else if (++polls < 3000) {
-        Arm();
-      }
-    });
-  }
-};
-
 struct TOverlayBench {
   TRunDisplay display;
   TKelStripChart chart;
@@ -100,7 +85,7 @@ struct TOverlayBench {
 TEST(OverlayForm, AddsFilesInTheirColoursStepsRunsAndRemoves) {
   test::WindowTestApp();
   TOverlayBench b;
-  TMessageBoxAnswer box;
+  test::TMessageBoxAnswer box;
   box.Arm();
   b.Add(WriteFile("unused.QVL", 1, 500));
   EXPECT_EQ(box.text, "You must have a file loaded in the program before adding an overlay");

@@ -120,6 +120,21 @@ void OpenClip(TMPlayer& player, const QString& path) {
   player.OpenMedia();
 }
 
+// A video panel filling a shown window of 700x520, as the viewer docks it; a silent one plays
+// without sound.
+struct TPanelWindow {
+  QWidget main;
+  TVideoPanel* panel;
+  explicit TPanelWindow(bool silent) {
+    main.resize(700, 520);
+    auto* layout = new QVBoxLayout(&main);
+    panel = new TVideoPanel(&main);
+    layout->addWidget(panel);
+    main.show();
+    if (silent) panel->Player()->SetSound(false);
+  }
+};
+
 TEST(VideoPlayer, OpensSeeksPausesStepsAndClosesWithoutLeavingAProcess) {
   REQUIRE_VIDEO_WORLD();
   TMPlayer player;
@@ -195,13 +210,8 @@ TEST(VideoPlayer, NamesThatLookLikeOptionsOrHoldALineBreakPlayAsFiles) {
 
 TEST(VideoPlayer, ASyncedRunAndTheCursorFollowEachOther) {
   REQUIRE_VIDEO_WORLD();
-  QWidget main;
-  main.resize(700, 520);
-  auto* layout = new QVBoxLayout(&main);
-  auto* panel = new TVideoPanel(&main);
-  layout->addWidget(panel);
-  main.show();
-  panel->Player()->SetSound(false);
+  TPanelWindow window(true);
+  TVideoPanel* panel = window.panel;
   panel->Syncs().Resize(2);
   EXPECT_FALSE(panel->ShowRunVideo(1, "", ""));
   EXPECT_EQ(panel->Message(), "No video attached to this run");
@@ -232,7 +242,7 @@ TEST(VideoPlayer, ASyncedRunAndTheCursorFollowEachOther) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return cursor.size() > 10; }, kWaitMs));
   // Two seconds on, past the player's own display of the seek, for the picture.
   EXPECT_TRUE(QTest::qWaitFor([&] { return cursor.back() > 17; }, kWaitMs));
-  Screenshot(&main, "video_panel_docked.png");
+  Screenshot(&window.main, "video_panel_docked.png");
 
   TIniFile ini;
   {
@@ -259,7 +269,7 @@ TEST(VideoPlayer, ASyncedRunAndTheCursorFollowEachOther) {
     const size_t shown = cursor.size();  // the picture is drawn at its new size meanwhile
     EXPECT_TRUE(QTest::qWaitFor([&] { return cursor.size() > shown + 10; }, kWaitMs));
     Screenshot(&floating, "video_panel_floating_smallest.png");
-    layout->addWidget(panel);
+    window.main.layout()->addWidget(panel);
   }
   EXPECT_GE(ini.ReadInteger("VideoForm", "Width", 0), TfrmFloatingVideo::kMinWidth);
 
@@ -276,13 +286,8 @@ TEST(VideoPlayer, ASyncedRunAndTheCursorFollowEachOther) {
 
 TEST(VideoPlayer, FullScreenCoversTheScreenAtTheSameFrameAndEscapeBringsItBackPlaying) {
   REQUIRE_VIDEO_WORLD();
-  QWidget main;
-  main.resize(700, 520);
-  auto* layout = new QVBoxLayout(&main);
-  auto* panel = new TVideoPanel(&main);
-  layout->addWidget(panel);
-  main.show();
-  panel->Player()->SetSound(false);
+  TPanelWindow window(true);
+  TVideoPanel* panel = window.panel;
   ASSERT_TRUE(panel->ShowRunVideo(0, World().clip.toStdString(), ""));
   TMPlayer* player = panel->Player();
   std::vector<qint64> pids{player->ProcessId()};
@@ -356,12 +361,8 @@ QString LastCommandLine(TMPlayer& player) {
 
 TEST(VideoPlayer, TogglingSoundRestartsThePlayerAtTheSameFramePausedOrPlaying) {
   REQUIRE_VIDEO_WORLD();
-  QWidget main;
-  main.resize(700, 520);
-  auto* layout = new QVBoxLayout(&main);
-  auto* panel = new TVideoPanel(&main);
-  layout->addWidget(panel);
-  main.show();
+  TPanelWindow window(false);
+  TVideoPanel* panel = window.panel;
   TMPlayer* player = panel->Player();
   ASSERT_TRUE(player->Sound());
   ASSERT_TRUE(panel->ShowRunVideo(0, World().clip.toStdString(), ""));
